@@ -1,0 +1,122 @@
+#include "reader/story_text.h"
+
+#include "reader/element_tables.h"
+
+#include <algorithm>
+
+namespace {
+
+LONG ReadLong(const BYTE* bytes)
+{
+    return static_cast<LONG>(static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
+                             static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24);
+}
+
+// Element storage as the walk sees it: `Present` bytes at `Bytes`, zeros everywhere else.
+struct Storage {
+    const BYTE* Bytes;
+    long long Present;
+
+    BYTE At(long long offset) const { return offset >= 0 && offset < Present ? Bytes[offset] : 0; }
+};
+
+struct CountingSink {
+    unsigned long long Count = 0;
+    void Put(WCHAR) { ++Count; }
+};
+
+struct FillingSink {
+    WCHAR* Output;
+    unsigned long long Count = 0;
+    void Put(WCHAR unit) { Output[Count++] = unit; }
+};
+
+// Produces the output of the element at `offset`, whose code byte is `code`.
+template <typename Sink>
+void EmitElement(const Storage& storage, long long offset, BYTE code, Sink& sink)
+{
+    switch (code) {
+    case 2:
+    case 3:
+    case 10:
+    case 13:
+        sink.Put(0x000D);
+        sink.Put(0x000A);
+        return;
+    case 7: {
+        // Bytes 1 to 3 hold a 24-bit flag word; its bit of value 4 asks for a space.
+        if (storage.At(offset + 1) & 0x04)
+            sink.Put(0x0020);
+        return;
+    }
+    case 8:
+        sink.Put(static_cast<WCHAR>(storage.At(offset + 1) | storage.At(offset + 2) << 8));
+        return;
+    case 18:
+        sink.Put(0x0009);
+        return;
+    case 32:
+    case 160:
+        sink.Put(0x0020);
+        return;
+    case 173:
+        sink.Put(0x002D);
+        return;
+    default:
+        if (code >= 32)
+            sink.Put(CharacterMap[code]);
+        return;
+    }
+}
+
+template <typename Sink>
+void WalkElements(const TextStoryBody& story, Sink& sink)
+{
+    if (story.Bytes == nullptr || story.Size < StoryHeaderSize)
+        return;
+    const long long textLength = ReadLong(story.Bytes);
+    const long long capacity = ReadLong(story.Bytes + 4);
+    const long long gap = ReadLong(story.Bytes + 8);
+    const long long gapSize = capacity - textLength;
+    Storage storage{story.Bytes + StoryHeaderSize,
+                    std::min<long long>(story.Size - StoryHeaderSize, std::max(capacity, 0LL))};
+
+    // Logical positions below the gap lie at the same storage offset; the rest lie gapSize
+    // further on. Within each of the two runs the storage offset grows with the position, so a
+    // run of positions outside the present bytes, all zero elements, is passed over at once.
+    long long position = 0;
+    while (position < textLength) {
+        const bool beforeGap = position < gap;
+        const long long runEnd = beforeGap ? std::min(gap, textLength) : textLength;
+        const long long offset = beforeGap ? position : position + gapSize;
+        if (offset < 0) {
+            position = std::min(runEnd, position - offset);
+            continue;
+        }
+        if (offset >= storage.Present) {
+            position = runEnd;
+            continue;
+        }
+        const BYTE code = storage.Bytes[offset];
+        EmitElement(storage, offset, code, sink);
+        position += ElementLengthTable[code];
+    }
+}
+
+}  // namespace
+
+void DecodeStoryText(const TextStoryBody* story, WCHAR* output, DWORD* count)
+{
+    unsigned long long produced;
+    if (output == nullptr) {
+        CountingSink sink;
+        WalkElements(*story, sink);
+        produced = sink.Count;
+    } else {
+        FillingSink sink{output};
+        WalkElements(*story, sink);
+        produced = sink.Count;
+    }
+    if (count != nullptr)
+        *count = produced > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(produced);
+}
