@@ -12,7 +12,8 @@ LONG ReadLong(const BYTE* bytes)
                              static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24);
 }
 
-// Element storage as the walk sees it: `Present` bytes at `Bytes`, zeros everywhere else.
+// Element storage as the walk sees it: the `Present` bytes loaded after the story's counts, and
+// zeros at every offset outside them.
 struct Storage {
     const BYTE* Bytes;
     long long Present;
@@ -78,8 +79,7 @@ void WalkElements(const TextStoryBody& story, Sink& sink)
     const long long capacity = ReadLong(story.Bytes + 4);
     const long long gap = ReadLong(story.Bytes + 8);
     const long long gapSize = capacity - textLength;
-    Storage storage{story.Bytes + StoryHeaderSize,
-                    std::min<long long>(story.Size - StoryHeaderSize, std::max(capacity, 0LL))};
+    Storage storage{story.Bytes + StoryHeaderSize, story.Size - StoryHeaderSize};
 
     // Logical positions below the gap lie at the same storage offset; the rest lie gapSize
     // further on. Within each of the two runs the storage offset grows with the position, so a

@@ -7,9 +7,10 @@
 // unused field, each a little-endian signed 32-bit value.
 const DWORD StoryHeaderSize = 16;
 
-// A text story's body as loaded from the file. The loaded bytes may be fewer than the body's
-// counts promise (a story cut short by the end of the file): bytes that are not there, like any
-// byte outside the element storage, read as zero, which is an element that yields nothing.
+// A text story's body as loaded from the file. The counts are not trusted: positions map into
+// the storage by the gap rule whatever they say, and a position that falls outside the loaded
+// bytes (a story cut short by the end of the file, or counts that do not match the body) reads
+// as a zero byte, an element that yields nothing.
 struct TextStoryBody {
     const BYTE* Bytes;
     DWORD Size;

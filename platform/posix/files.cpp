@@ -326,6 +326,10 @@ BOOL WINAPI CloseHandle(HANDLE object)
         SetLastError(fault);
         return FALSE;
     }
+    // INVALID_HANDLE_VALUE is also the pseudo-handle of the current process, which closes
+    // without complaint.
+    if (object == INVALID_HANDLE_VALUE)
+        return TRUE;
     int descriptor;
     {
         std::lock_guard<std::mutex> guard(TableLock);
