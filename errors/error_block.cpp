@@ -3,6 +3,7 @@
 #include "errors/placeholders.h"
 #include "errors/text_format.h"
 
+#include <atomic>
 #include <cstdarg>
 
 namespace {
@@ -12,16 +13,18 @@ namespace {
 thread_local ErrorBlock SystemErrorBlock;
 thread_local ErrorBlock ProgramErrorBlock;
 
-const MessageTableEntry* const* MessageTables = nullptr;
+// Installed tables are read by every thread that raises an error.
+std::atomic<const MessageTableEntry* const*> MessageTables{nullptr};
 
 // Scratch size for a formatted detail, in code units.
 const DWORD DetailCapacity = 512;
 
 LPCWSTR FindProgramMessage(LONG number)
 {
-    if (MessageTables == nullptr)
+    const MessageTableEntry* const* chain = MessageTables.load();
+    if (chain == nullptr)
         return nullptr;
-    for (const MessageTableEntry* const* table = MessageTables; *table != nullptr; ++table) {
+    for (const MessageTableEntry* const* table = chain; *table != nullptr; ++table) {
         for (const MessageTableEntry* entry = *table; entry->Number != 0; ++entry) {
             if (entry->Number == number)
                 return entry->Text;

@@ -2,11 +2,13 @@
 
 #include "errors/text_format.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
 
-const WCHAR* SubstitutionTable = nullptr;
+// Read by every thread that raises a program error.
+std::atomic<const WCHAR*> SubstitutionTable{nullptr};
 
 void MoveUnits(WCHAR* to, const WCHAR* from, DWORD count)
 {
@@ -22,9 +24,9 @@ void InstallSubstitutionTable(const WCHAR* table)
 
 LPCWSTR LookUpSubstitution(LPCWSTR name)
 {
-    if (SubstitutionTable == nullptr)
+    const WCHAR* pair = SubstitutionTable.load();
+    if (pair == nullptr)
         return name;
-    const WCHAR* pair = SubstitutionTable;
     while (*pair != 0) {
         LPCWSTR pairName = pair;
         LPCWSTR value = pairName + WideLength(pairName) + 1;

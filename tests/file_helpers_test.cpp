@@ -438,8 +438,6 @@ TEST(AtEndOfFile, FailuresLeaveTheFlagAlone)
     CloseHandle(handle);
 }
 
-// Disabled until fixed: when the size reads 0xFFFFFFFF without an error, AtEndOfFile returns
-// success without setting the flag, so the caller goes on with whatever the flag held.
 // A size that reads as 0xFFFFFFFF without an error gives no answer: the flag keeps whatever
 // the caller put there, and the caller decides (the scan takes it as the end).
 TEST(AtEndOfFile, AnAllOnesSizeGivesNoAnswer)
