@@ -2,6 +2,7 @@
 
 #include "errors/checked_calls.h"
 #include "errors/file_helpers.h"
+#include "reader/byte_order.h"
 #include "reader/story_text.h"
 
 #include <algorithm>
@@ -11,12 +12,6 @@ namespace {
 // Most code units a story's text may have: its buffer's size in bytes must fit a signed 32-bit
 // count.
 const DWORD MaxTextUnits = 0x3FFFFFFF;
-
-LONG ReadLong(const BYTE* bytes)
-{
-    return static_cast<LONG>(static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
-                             static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24);
-}
 
 // Bytes from the current position to the end of the file (0 past it), and the position.
 ErrorBlock* MeasureRest(HANDLE handle, LONG* position, DWORD* rest)
@@ -115,8 +110,8 @@ bool ReadNextStoryText(HANDLE handle, bool* atEnd, WCHAR** text, DWORD* length)
             *atEnd = true;
             return !IsProgramError(error);
         }
-        const LONG recordLength = ReadLong(header + RecordLengthOffset);
-        const LONG recordType = ReadLong(header + RecordTypeOffset);
+        const LONG recordLength = ReadLittleEndianLong(header + RecordLengthOffset);
+        const LONG recordType = ReadLittleEndianLong(header + RecordTypeOffset);
         // A record shorter than its own header would send the scan back or into itself: the
         // document's readable part ends there.
         if (recordLength < static_cast<LONG>(ChunkHeaderSize)) {

@@ -1,16 +1,11 @@
 #include "reader/story_text.h"
 
+#include "reader/byte_order.h"
 #include "reader/element_tables.h"
 
 #include <algorithm>
 
 namespace {
-
-LONG ReadLong(const BYTE* bytes)
-{
-    return static_cast<LONG>(static_cast<DWORD>(bytes[0]) | static_cast<DWORD>(bytes[1]) << 8 |
-                             static_cast<DWORD>(bytes[2]) << 16 | static_cast<DWORD>(bytes[3]) << 24);
-}
 
 // Element storage as the walk sees it: the `Present` bytes loaded after the story's counts, and
 // zeros at every offset outside them.
@@ -75,9 +70,9 @@ void WalkElements(const TextStoryBody& story, Sink& sink)
 {
     if (story.Bytes == nullptr || story.Size < StoryHeaderSize)
         return;
-    const long long textLength = ReadLong(story.Bytes);
-    const long long capacity = ReadLong(story.Bytes + 4);
-    const long long gap = ReadLong(story.Bytes + 8);
+    const long long textLength = ReadLittleEndianLong(story.Bytes);
+    const long long capacity = ReadLittleEndianLong(story.Bytes + 4);
+    const long long gap = ReadLittleEndianLong(story.Bytes + 8);
     const long long gapSize = capacity - textLength;
     Storage storage{story.Bytes + StoryHeaderSize, story.Size - StoryHeaderSize};
 
