@@ -12,20 +12,6 @@
 
 namespace {
 
-WideString W(const std::string& text)
-{
-    return WideString(text.begin(), text.end());
-}
-
-// The system's own text for a code, asked the way the error block asks; empty when it has none.
-WideString SystemText(DWORD code)
-{
-    WCHAR text[ErrorMessageCapacity];
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, text, ErrorMessageCapacity, nullptr);
-    return length == 0 || length >= ErrorMessageCapacity ? WideString() : WideString(text, length);
-}
-
 bool IsHighSurrogate(WCHAR unit)
 {
     return unit >= 0xD800 && unit <= 0xDBFF;

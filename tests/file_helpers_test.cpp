@@ -12,19 +12,6 @@
 
 namespace {
 
-WideString W(const std::string& text)
-{
-    return WideString(text.begin(), text.end());
-}
-
-WideString SystemText(DWORD code)
-{
-    WCHAR text[ErrorMessageCapacity];
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, code, 0, text, ErrorMessageCapacity, nullptr);
-    return length == 0 || length >= ErrorMessageCapacity ? WideString() : WideString(text, length);
-}
-
 // The message of a failed checked call: system text, then "(label) (code)" and the tail.
 std::string Expected(DWORD code, const char* label, const WideString& tail = WideString())
 {

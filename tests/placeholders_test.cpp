@@ -11,11 +11,6 @@
 
 namespace {
 
-WideString W(const std::string& text)
-{
-    return WideString(text.begin(), text.end());
-}
-
 // Names and values laid end to end, each zero-terminated, then the empty name.
 WideString Table(std::initializer_list<const char*> namesAndValues)
 {

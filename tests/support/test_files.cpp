@@ -91,3 +91,17 @@ std::string Printable(const WideString& text)
     }
     return out;
 }
+
+WideString W(const std::string& text)
+{
+    return WideString(text.begin(), text.end());
+}
+
+WideString SystemText(DWORD code)
+{
+    const DWORD capacity = 252;
+    WCHAR text[capacity];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, capacity, nullptr);
+    return length == 0 || length >= capacity ? WideString() : WideString(text, length);
+}

@@ -31,5 +31,12 @@ private:
 // The folder of the committed sample documents.
 std::filesystem::path SamplesFolder();
 
+// An ASCII text as UTF-16.
+WideString W(const std::string& text);
+
+// The system's own text for an error code, asked the way error blocks ask (252 units); empty
+// when the system has none.
+WideString SystemText(DWORD code);
+
 // Compact text of a UTF-16 string for failure messages: printable ASCII as is, the rest \uXXXX.
 std::string Printable(const WideString& text);
