@@ -23,8 +23,6 @@ ErrorBlock* ReadExact(HANDLE file, LPVOID buffer, DWORD count)
             return error;
         if (got == 0)
             return RaiseProgramError(ProgramErrorShortRead);
-        if (got > count)
-            got = count;
         next += got;
         count -= got;
     }

@@ -64,10 +64,8 @@ bool LoadTextStory(HANDLE handle, DWORD bodyLength, bool* atEnd, WCHAR** text, D
             DecodeStoryText(&story, *text, nullptr);
     }
     FreeAndClear(&body);
-    if (failed) {
-        *text = nullptr;
-        return true;
-    }
+    if (failed)
+        return true;  // *text is still null
     *length = count;
     return false;
 }
@@ -79,8 +77,7 @@ bool OpenDocument(HANDLE* handle, LPCWSTR path)
     *handle = INVALID_HANDLE_VALUE;
     HANDLE opened = nullptr;
     // A failed open that left no last error still gives no handle: that is a failure too.
-    if (OpenFileChecked(path, &opened) != nullptr || opened == nullptr ||
-        opened == INVALID_HANDLE_VALUE)
+    if (OpenFileChecked(path, &opened) != nullptr || opened == nullptr)
         return true;
     BYTE preamble[PreambleSize];
     ReadExact(opened, preamble, PreambleSize);  // a shorter file opens and ends at once
