@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -44,7 +45,7 @@ void ResetFaults()
 bool FaultInjectable(FaultPoint point)
 {
 #ifdef _WIN32
-    return point == FaultAllocate;
+    return point == FaultAllocate || point == FaultObjectAllocate;
 #else
     (void)point;
     return true;
@@ -99,4 +100,17 @@ void* ZeroedAllocate(SIZE_T size)
 SIZE_T LargestAllocation()
 {
     return Largest.load(std::memory_order_relaxed);
+}
+
+void* ObjectAllocate(SIZE_T size)
+{
+    DWORD error = 0;
+    if (TakeFault(FaultObjectAllocate, &error))
+        return nullptr;
+    return ::operator new(size, std::nothrow);
+}
+
+void ObjectFree(void* pointer)
+{
+    ::operator delete(pointer);
 }

@@ -1,7 +1,7 @@
 // Fault injection and call accounting, so that tests can reach every failure path.
 //
-// Allocation faults work in every build, since zero-filled allocations go through
-// ZeroedAllocate below. Faults in the system calls work where the calls are our own stand-in;
+// Allocation faults work in every build, since zero-filled allocations and object allocations
+// go through ZeroedAllocate and ObjectAllocate below. Faults in the system calls work where the calls are our own stand-in;
 // FaultInjectable tells a test whether the current build can arm a given point.
 #pragma once
 
@@ -15,6 +15,8 @@ enum FaultPoint {
     FaultCloseHandle,
     FaultFormatMessage,
     FaultAllocate,
+    FaultObjectAllocate,
+    FaultTaskAllocate,
     FaultPointCount
 };
 
@@ -42,3 +44,8 @@ DWORD ReadSizeLimit();
 // Records the largest size asked for since the last reset.
 void* ZeroedAllocate(SIZE_T size);
 SIZE_T LargestAllocation();
+
+// Memory for objects and the names they keep, from the global allocation operators; null when
+// out of memory or when FaultObjectAllocate fires. Release it with ObjectFree.
+void* ObjectAllocate(SIZE_T size);
+void ObjectFree(void* pointer);

@@ -13,8 +13,13 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <objbase.h>
+#include <filter.h>
+#include <filterr.h>
+#include <ntquery.h>
 #else
 #include "platform/posix/win32.h"
+#include "platform/posix/com.h"
 #endif
 
 #include <string>
