@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -255,5 +256,84 @@ TEST(PlatformFaults, AllocationsCanBeMadeToFailInEveryBuild)
     EXPECT_EQ(LargestAllocation(), 4096u);
     std::free(first);
 }
+
+TEST(PlatformCom, InterlockedCountsLoseNoStep)
+{
+    LONG volatile count = 0;
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 4; ++thread) {
+        threads.emplace_back([&count] {
+            for (int step = 0; step < 100000; ++step) {
+                InterlockedIncrement(&count);
+                InterlockedIncrement(&count);
+                InterlockedDecrement(&count);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(count, 400000);
+    EXPECT_EQ(InterlockedDecrement(&count), 399999) << "the new value is returned";
+}
+
+TEST(PlatformCom, InterfaceIdentifiersHaveThePlatformsValues)
+{
+    const std::pair<const IID*, DWORD> known[] = {{&IID_IUnknown, 0x00000000},
+                                                  {&IID_IClassFactory, 0x00000001},
+                                                  {&IID_IPersist, 0x0000010c},
+                                                  {&IID_IPersistFile, 0x0000010b}};
+    const IID filter = {0x89bcb740, 0x6119, 0x101a, {0xbc, 0xb7, 0x00, 0xdd, 0x01, 0x06, 0x55, 0xaf}};
+    for (const auto& [iid, first] : known) {
+        const IID expected = {first, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
+        EXPECT_TRUE(IsEqualGUID(*iid, expected)) << std::hex << first;
+    }
+    EXPECT_TRUE(IsEqualGUID(IID_IFilter, filter));
+    EXPECT_FALSE(IsEqualGUID(IID_IPersist, IID_IPersistFile));
+}
+
+#ifndef _WIN32
+TEST(PlatformCom, DefaultLocaleFollowsTheEnvironment)
+{
+    struct Case {
+        const char* All;
+        const char* Ctype;
+        const char* Lang;
+        LCID Expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr, 0x0409},        {"C", nullptr, "de_DE.UTF-8", 0x0409},
+        {"POSIX", nullptr, nullptr, 0x0409},        {nullptr, nullptr, "de_DE.UTF-8", 0x0407},
+        {nullptr, "fr_CA.UTF-8", "de_DE", 0x0c0c},  {"en_GB.UTF-8@euro", "fr_FR", nullptr, 0x0809},
+        {"de_XX.UTF-8", nullptr, nullptr, 0x0407},  {"ja_JP.eucJP", nullptr, nullptr, 0x0411},
+        {"pt", nullptr, nullptr, 0x0816},           {"xx_YY", nullptr, nullptr, 0x0409},
+        {"", nullptr, "sv_SE", 0x041d},             {"e", nullptr, nullptr, 0x0409},
+    };
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    std::string saved[3];
+    bool had[3];
+    for (int index = 0; index < 3; ++index) {
+        const char* value = std::getenv(names[index]);
+        had[index] = value != nullptr;
+        saved[index] = value ? value : "";
+    }
+    for (const Case& c : cases) {
+        const char* values[] = {c.All, c.Ctype, c.Lang};
+        for (int index = 0; index < 3; ++index) {
+            if (values[index] != nullptr)
+                setenv(names[index], values[index], 1);
+            else
+                unsetenv(names[index]);
+        }
+        EXPECT_EQ(GetSystemDefaultLCID(), c.Expected)
+            << (c.All ? c.All : "-") << " " << (c.Ctype ? c.Ctype : "-") << " " << (c.Lang ? c.Lang : "-");
+    }
+    for (int index = 0; index < 3; ++index) {
+        if (had[index])
+            setenv(names[index], saved[index].c_str(), 1);
+        else
+            unsetenv(names[index]);
+    }
+}
+#endif
 
 }  // namespace
