@@ -3,7 +3,7 @@
 
 #include "platform/platform.h"
 
-class FilterClassFactory : public IClassFactory {
+class FilterClassFactory final : public IClassFactory {
 public:
     // Makes a factory with one reference, counted in ModuleObjectCount; null when out of memory.
     static FilterClassFactory* Create();

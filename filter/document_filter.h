@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 
-class DocumentFilter : public IFilter, public IPersistFile {
+class DocumentFilter final : public IFilter, public IPersistFile {
 public:
     // Makes an object with one reference, counted in ModuleObjectCount; null when out of
     // memory. Release the last reference to tear it down.

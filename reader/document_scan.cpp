@@ -26,6 +26,15 @@ ErrorBlock* MeasureRest(HANDLE handle, LONG* position, DWORD* rest)
     return nullptr;
 }
 
+// Ends the scan before the end of the file: the position moves to the end, so that every later
+// step finds the end at once rather than read on from inside the record that ended it.
+void EndScanHere(HANDLE handle)
+{
+    DWORD size = 0;
+    if (CheckedGetFileSize(&size, handle) == nullptr)
+        SeekTo(handle, static_cast<LONG>(size));
+}
+
 // Loads the body of the text story whose header has just been read and decodes it. Only the
 // bytes the file really holds are loaded: a body cut short by the end of the file keeps the text
 // its bytes hold, and a record length far beyond the file costs nothing.
@@ -112,6 +121,7 @@ bool ReadNextStoryText(HANDLE handle, bool* atEnd, WCHAR** text, DWORD* length)
         // A record shorter than its own header would send the scan back or into itself: the
         // document's readable part ends there.
         if (recordLength < static_cast<LONG>(ChunkHeaderSize)) {
+            EndScanHere(handle);
             *atEnd = true;
             return false;
         }
@@ -127,6 +137,7 @@ bool ReadNextStoryText(HANDLE handle, bool* atEnd, WCHAR** text, DWORD* length)
         const long long next = static_cast<long long>(position) + bodyLength;
         if (next > 0x7FFFFFFF) {
             // Past any position a signed 32-bit file size reaches, hence past the end.
+            EndScanHere(handle);
             *atEnd = true;
             return false;
         }

@@ -34,6 +34,13 @@ Scan ScanOpenDocument(HANDLE handle)
         bool failed = ReadNextStoryText(handle, &atEnd, &text, &length);
         if (atEnd) {
             scan.EndFailed = failed;
+            // An end found without failure stays the end, wherever in the file it was found.
+            for (int again = 0; again < 2 && !failed; ++again) {
+                WCHAR* more = nullptr;
+                EXPECT_FALSE(ReadNextStoryText(handle, &atEnd, &more, &length));
+                EXPECT_TRUE(atEnd) << "the scan went on after its end";
+                FreeAndClear(&more);
+            }
             return scan;
         }
         EXPECT_TRUE(length == 0 ? text == nullptr : text != nullptr)
