@@ -134,6 +134,20 @@ TEST_P(FilterTest, ChunksAreDescribedAsContentsInTheSystemLocale)
     }
 }
 
+TEST_P(FilterTest, AnEndFoundInsideTheFileStaysTheEnd)
+{
+    Record broken = OtherRecord(1, 40);
+    broken.Length = 0;
+    TempFile document(BuildDocument(DocumentLayout{
+        std::nullopt, {StoryRecord(StoryLayout{Chars("one")}), broken, StoryRecord(StoryLayout{Chars("two")})}}));
+    ASSERT_EQ(Open(document.Name()), S_OK);
+    HRESULT last = S_OK;
+    EXPECT_EQ(TextsOf(TakeChunks(filter_, 4096, &last)), (std::vector<WideString>{W("one")}));
+    EXPECT_EQ(last, FILTER_E_END_OF_CHUNKS);
+    EXPECT_EQ(Chunk(), FILTER_E_END_OF_CHUNKS);
+    EXPECT_EQ(Chunk(), FILTER_E_END_OF_CHUNKS);
+}
+
 TEST_P(FilterTest, TextComesInPiecesOfTheRequestedSize)
 {
     TempFile document(DocumentOfStories({Chars("0123456789")}));
