@@ -1,0 +1,430 @@
+// cvxtext: prints the text of .zcv documents, read through the filter as an indexing host
+// reads it.
+#include "filter/class_id.h"
+#include "tools/cvxtext/extract.h"
+#include "tools/cvxtext/files.h"
+#include "tools/cvxtext/filter_module.h"
+#include "tools/cvxtext/output.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cctype>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifndef CVX_VERSION
+#error "CVX_VERSION is the project version"
+#endif
+
+namespace {
+
+enum ExitStatus { ExitRead = 0, ExitFailed = 1, ExitUsage = 2 };
+
+enum class Format { Plain, Json, Chunks };
+
+struct Options {
+    std::vector<std::string> Files;
+    Format Output = Format::Plain;
+    bool Recursive = false;
+    bool Quiet = false;
+    unsigned Jobs = 1;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Standard streams ----
+
+#ifdef _WIN32
+bool IsConsole(DWORD stream)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stream), &mode) != FALSE;
+}
+bool StandardErrorIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
+bool StandardOutputIsTerminal() { return IsConsole(STD_OUTPUT_HANDLE); }
+#else
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StandardOutputIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+#endif
+
+// Writes UTF-8 text to standard error at once (as UTF-16 to a Windows console).
+void WriteError(const std::string& text)
+{
+#ifdef _WIN32
+    if (IsConsole(STD_ERROR_HANDLE)) {
+        const WideString wide = Utf16Of(text);
+        DWORD written = 0;
+        WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), wide.data(), static_cast<DWORD>(wide.size()),
+                      &written, nullptr);
+        return;
+    }
+    // Names carried as WTF-8 go out as UTF-8.
+    const std::string bytes = Utf8Of(Utf16Of(text));
+    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+#else
+    std::fwrite(text.data(), 1, text.size(), stderr);
+#endif
+    std::fflush(stderr);
+}
+
+// A line on standard error counting the documents written, for batches that run long enough
+// to wonder about. Only on a terminal, and not when the text itself goes to that terminal.
+class Progress {
+public:
+    Progress(bool enabled, std::size_t total) : Enabled(enabled && total > 1), Total(total) {}
+
+    void Update(std::size_t done)
+    {
+        if (!Enabled)
+            return;
+        const Clock::time_point now = Clock::now();
+        if (now - Start < std::chrono::seconds(1) || now - Drawn < std::chrono::milliseconds(200))
+            return;
+        Drawn = now;
+        std::string line = "cvxtext: " + std::to_string(done) + " of " + std::to_string(Total) +
+                           " documents";
+        const std::size_t length = line.size();
+        if (length < Shown)
+            line.append(Shown - length, ' ');
+        WriteError("\r" + line);
+        Shown = length;
+    }
+
+    void Clear()
+    {
+        if (Shown == 0)
+            return;
+        WriteError("\r" + std::string(Shown, ' ') + "\r");
+        Shown = 0;
+    }
+
+private:
+    bool Enabled;
+    std::size_t Total;
+    std::size_t Shown = 0;  // length of the line on screen, 0 for none
+    Clock::time_point Start = Clock::now();
+    Clock::time_point Drawn;
+};
+
+// Standard output through one large buffer; remembers the first failed write.
+class Output {
+public:
+    Output()
+    {
+        if (StandardOutputWasMissing())
+            Failed = EBADF;
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+        Interactive = StandardOutputIsTerminal();
+    }
+
+    bool Write(const std::string& text)
+    {
+        if (Failed == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+            Failed = errno != 0 ? errno : EIO;
+        if (Interactive)
+            Flush();
+        return Failed == 0;
+    }
+
+    bool Flush()
+    {
+        if (Failed == 0 && std::fflush(stdout) != 0)
+            Failed = errno != 0 ? errno : EIO;
+        return Failed == 0;
+    }
+
+    std::string Problem() const
+    {
+        std::string text = std::generic_category().message(Failed);
+        if (!text.empty())
+            text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+        return text;
+    }
+
+private:
+    bool Interactive = false;
+    int Failed = 0;
+};
+
+// ---- The batch: workers filter documents, the main thread writes them in argument order. ----
+
+class Batch {
+public:
+    Batch(const std::vector<DocumentItem>& items, ClassObjectEntry entry, unsigned jobs)
+        : Items(items), Entry(entry), Results(items.size()),
+          // Documents read ahead of the one being written are held in memory: keep them few.
+          Window(std::max<std::size_t>(4 * static_cast<std::size_t>(jobs), 8))
+    {
+        const std::size_t count = std::min<std::size_t>(jobs, items.size());
+        for (std::size_t index = 0; index < count; ++index) {
+            try {
+                Workers.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                break;  // the workers started so far do the job; with none, Take reads inline
+            }
+        }
+    }
+
+    ~Batch()
+    {
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            Stopping = true;
+        }
+        Room.notify_all();
+        for (std::thread& worker : Workers)
+            worker.join();
+    }
+
+    // The result of document `index`, in order (0, 1, 2...). While waiting, `tick` runs now and
+    // then.
+    template <typename Tick>
+    DocumentText Take(std::size_t index, Tick tick)
+    {
+        if (Workers.empty()) {
+            Factory factory(Entry);
+            return factory.Read(Items[index]);
+        }
+        std::unique_lock<std::mutex> guard(Lock);
+        while (!Results[index])
+            if (Ready.wait_for(guard, std::chrono::milliseconds(100)) == std::cv_status::timeout) {
+                guard.unlock();
+                tick();
+                guard.lock();
+            }
+        DocumentText result = std::move(*Results[index]);
+        Results[index].reset();
+        NextToWrite = index + 1;
+        guard.unlock();
+        Room.notify_all();
+        return result;
+    }
+
+private:
+    // One class factory per worker, as a host keeps it; each document gets its own object.
+    class Factory {
+    public:
+        explicit Factory(ClassObjectEntry entry)
+        {
+            Result = entry(FilterClassId, IID_IClassFactory, reinterpret_cast<void**>(&Pointer));
+            if (SUCCEEDED(Result) && Pointer == nullptr)
+                Result = E_UNEXPECTED;
+        }
+        ~Factory()
+        {
+            if (Pointer != nullptr)
+                Pointer->Release();
+        }
+        DocumentText Read(const DocumentItem& item)
+        {
+            if (FAILED(Result))
+                return ModuleFailure(Result);
+            try {
+                return ReadDocument(Pointer, item);
+            } catch (const std::bad_alloc&) {
+                // The text is more than this process can hold; the next document may fit.
+                DocumentText failed;
+                failed.Result = E_OUTOFMEMORY;
+                failed.Reason = "out of memory";
+                return failed;
+            }
+        }
+
+    private:
+        IClassFactory* Pointer = nullptr;
+        HRESULT Result = S_OK;
+    };
+
+    void Work()
+    {
+        Factory factory(Entry);
+        for (;;) {
+            std::size_t index;
+            {
+                std::unique_lock<std::mutex> guard(Lock);
+                Room.wait(guard, [this] {
+                    return Stopping || NextToTake >= Items.size() ||
+                           NextToTake < NextToWrite + Window;
+                });
+                if (Stopping || NextToTake >= Items.size())
+                    return;
+                index = NextToTake++;
+            }
+            DocumentText result = factory.Read(Items[index]);
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                Results[index] = std::move(result);
+            }
+            Ready.notify_one();
+        }
+    }
+
+    const std::vector<DocumentItem>& Items;
+    ClassObjectEntry Entry;
+    std::vector<std::optional<DocumentText>> Results;
+    std::size_t Window;
+    std::mutex Lock;
+    std::condition_variable Ready;  // a result came in
+    std::condition_variable Room;   // the writer moved on, or the batch stops
+    std::size_t NextToTake = 0;
+    std::size_t NextToWrite = 0;
+    bool Stopping = false;
+    std::vector<std::thread> Workers;
+};
+
+int UsageError(const std::string& message)
+{
+    WriteError("cvxtext: " + message + "\nRun 'cvxtext --help' to see the options.\n");
+    return ExitUsage;
+}
+
+// Parses the command line; returns an exit status when the run ends here.
+std::optional<int> ParseOptions(int argc, const char* const* argv, Options* options)
+{
+    CLI::App app{"Prints the text of .zcv documents, as a desktop-search indexer reads it.",
+                 "cvxtext"};
+    app.get_formatter()->column_width(18);
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("--version", std::string("cvxtext ") + CVX_VERSION,
+                         "print the version and exit");
+    app.add_option("FILE", options->Files, "document to read; - reads standard input")
+        ->type_name("");
+    bool json = false;
+    bool chunks = false;
+    app.add_flag("--json", json, "print JSON Lines: one object per document");
+    app.add_flag("--chunks", chunks, "print every chunk's STAT_CHUNK fields, then its text");
+    app.add_flag("-r,--recursive", options->Recursive,
+                 "read the .zcv files in folders and their subfolders");
+    const unsigned cores = std::thread::hardware_concurrency();
+    options->Jobs = cores > 0 ? cores : 1;
+    app.add_option("-j,--jobs", options->Jobs, "read N documents at once (default: one per core)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u).description(""));
+    app.add_flag("-q,--quiet", options->Quiet, "show no progress line (errors are still shown)");
+    app.footer("Exit status: 0 when every document was read, 1 when one was not, 2 for a\n"
+               "usage error. Names that start with - follow --.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0) {  // --help or --version
+            app.exit(error);
+            std::cout.flush();
+            return std::cout && !StandardOutputWasMissing() ? ExitRead : ExitFailed;
+        }
+        return UsageError(error.what());
+    }
+    if (json && chunks)
+        return UsageError("--json and --chunks cannot be used together");
+    options->Output = json ? Format::Json : chunks ? Format::Chunks : Format::Plain;
+    if (options->Files.empty())
+        return UsageError("no files given");
+    if (std::count(options->Files.begin(), options->Files.end(), "-") > 1)
+        return UsageError("standard input (-) can be read only once");
+    return std::nullopt;
+}
+
+int Run(int argc, const char* const* argv)
+{
+    HoldStandardStreams();
+#ifdef _WIN32
+    // Text goes out as the filter gave it: CR LF stays CR LF, LF stays LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    Options options;
+    if (std::optional<int> status = ParseOptions(argc, argv, &options))
+        return *status;
+
+    const std::vector<DocumentItem> items = ExpandArguments(options.Files, options.Recursive);
+    std::string problem;
+    const ClassObjectEntry entry = FindFilterModule(&problem);
+    if (entry == nullptr) {
+        WriteError("cvxtext: " + problem + "\n");
+        return ExitFailed;
+    }
+
+    Output output;
+    Progress progress(!options.Quiet && StandardErrorIsTerminal() && !StandardOutputIsTerminal(),
+                      items.size());
+    int status = ExitRead;
+    std::string text;
+    {
+        Batch batch(items, entry, options.Jobs);
+        for (std::size_t index = 0; index < items.size(); ++index) {
+            const DocumentText document = batch.Take(index, [&] { progress.Update(index); });
+            const DocumentItem& item = items[index];
+            text.clear();
+            switch (options.Output) {
+            case Format::Plain: AppendPlainText(&text, document); break;
+            case Format::Json: AppendJsonLine(&text, item.Shown, document); break;
+            case Format::Chunks: AppendChunkDump(&text, item.Shown, document); break;
+            }
+            if (!output.Write(text))
+                break;
+            if (document.Result != S_OK) {
+                status = ExitFailed;
+                // The text before the message, where both go to one screen.
+                output.Flush();
+                progress.Clear();
+                WriteError("cvxtext: " + item.Shown + ": " + document.Reason + "\n");
+            }
+            progress.Update(index + 1);
+        }
+    }
+    progress.Clear();
+    if (!output.Flush()) {
+        WriteError("cvxtext: cannot write the output: " + output.Problem() + "\n");
+        return ExitFailed;
+    }
+    return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// The command line as the system has it (UTF-16), carried as WTF-8 so that every name comes
+// back whole.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> arguments;
+    for (int index = 0; index < argc; ++index)
+        arguments.push_back(Wtf8Of(argv[index], std::wcslen(argv[index])));
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
+    try {
+        return Run(argc, pointers.data());
+    } catch (const std::exception& error) {
+        WriteError(std::string("cvxtext: ") + error.what() + "\n");
+        return ExitFailed;
+    }
+}
+#else
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        WriteError(std::string("cvxtext: ") + error.what() + "\n");
+        return ExitFailed;
+    }
+}
+#endif
