@@ -80,7 +80,7 @@ extern const IID IID_IPersist;
 extern const IID IID_IPersistFile;
 extern const IID IID_IFilter;
 
-// Property specifications.
+// Properties, named by identifier or by name.
 #define PRSPEC_LPWSTR 0u
 #define PRSPEC_PROPID 1u
 
