@@ -94,15 +94,44 @@ protected:
 
 TEST_P(FilterTest, EveryStoryIsOneChunkWhateverTheBufferSize)
 {
-    const SampleDocument brochure = SampleDocuments().front();
     TempFile twoStories(TwoStories);
     for (ULONG size : {1u, 2u, 3u, 7u, 64u, 4096u}) {
         SCOPED_TRACE(size);
         EXPECT_EQ(FilterTexts(Module(), twoStories.Name(), size),
                   (std::vector<WideString>{W("Alpha beta"), W("Gamma")}));
-        const WideString path = WidePath(SamplesFolder() / brochure.Name);
-        EXPECT_EQ(FilterTexts(Module(), path.c_str(), size), brochure.StoryTexts);
+        for (const SampleDocument& sample : SampleDocuments()) {
+            SCOPED_TRACE(sample.Name);
+            const WideString path = WidePath(SamplesFolder() / sample.Name);
+            EXPECT_EQ(FilterTexts(Module(), path.c_str(), size), sample.StoryTexts);
+        }
     }
+}
+
+// Whether the filter still holds a file open: it shares reading only, so an opener that shares
+// nothing is refused while it does.
+bool HeldOpen(LPCWSTR path)
+{
+    HANDLE probe = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+    if (probe == INVALID_HANDLE_VALUE)
+        return true;
+    CloseHandle(probe);
+    return false;
+}
+
+TEST_P(FilterTest, DocumentsAreClosedByInitAndByTheLastRelease)
+{
+    TempFile first(TwoStories);
+    TempFile second(TwoStories);
+    EXPECT_FALSE(HeldOpen(first.Name()));
+    ASSERT_EQ(Open(first.Name()), S_OK);
+    EXPECT_TRUE(HeldOpen(first.Name()));
+    ASSERT_EQ(Open(second.Name()), S_OK);
+    EXPECT_FALSE(HeldOpen(first.Name())) << "Init closes the document opened before";
+    EXPECT_TRUE(HeldOpen(second.Name()));
+    ASSERT_EQ(Chunk(), S_OK);
+    object_ = FilterObject();
+    EXPECT_FALSE(HeldOpen(second.Name())) << "the last Release closes the document";
 }
 
 TEST_P(FilterTest, ChunksAreDescribedAsContentsInTheSystemLocale)
