@@ -133,7 +133,6 @@ SCODE STDMETHODCALLTYPE DocumentFilter::Init(ULONG grfFlags, ULONG cAttributes,
 
     *pFlags = IFILTER_FLAGS_OLE_PROPERTIES;
     NextChunkId = 1;
-    ReadPosition = 0;
     return S_OK;
 }
 
@@ -146,13 +145,11 @@ SCODE STDMETHODCALLTYPE DocumentFilter::GetChunk(STAT_CHUNK* pStat)
 
     DropText();
     bool atEnd = false;
-    DWORD length = 0;
-    const bool failed = ReadNextStoryText(DocumentHandle, &atEnd, &TextBuffer, &length);
-    if (failed) {
-        // The reader leaves no text behind a failed call. Out of memory for one story passes
-        // that story over, and the next call goes on with the next one. A document the scan
-        // cannot read on is closed, so that every later call answers the same.
-        FreeAndClear(&TextBuffer);
+    // A failed call leaves no text and length 0: no chunk is left with a length and no text.
+    if (ReadNextStoryText(DocumentHandle, &atEnd, &TextBuffer, &TextLength)) {
+        // Out of memory for one story passes that story over, and the next call goes on with
+        // the next one. A document the scan cannot read on is closed, so that every later call
+        // answers the same.
         if (!atEnd)
             return E_OUTOFMEMORY;
         CloseDocument(DocumentHandle);
@@ -161,7 +158,6 @@ SCODE STDMETHODCALLTYPE DocumentFilter::GetChunk(STAT_CHUNK* pStat)
     }
     if (atEnd)
         return FILTER_E_END_OF_CHUNKS;
-    TextLength = TextBuffer != nullptr ? length : 0;
 
     pStat->idChunk = NextChunkId;
     pStat->breakType = CHUNK_NO_BREAK;

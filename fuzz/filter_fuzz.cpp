@@ -4,8 +4,7 @@
 // out of order, or object left alive is a finding.
 #include "filter/class_id.h"
 #include "filter/module.h"
-
-#include <unistd.h>
+#include "fuzz/scratch_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,17 +21,6 @@ void CheckAt(bool condition, int line)
         std::fprintf(stderr, "filter_fuzz: check on line %d failed\n", line);
         std::abort();
     }
-}
-
-struct Scratch {
-    std::string Path = "/tmp/cvx-filter-fuzz-" + std::to_string(getpid()) + ".zcv";
-    ~Scratch() { std::remove(Path.c_str()); }
-};
-
-const std::string& ScratchFile()
-{
-    static const Scratch scratch;
-    return scratch.Path;
 }
 
 struct HostChoices {
@@ -95,10 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, size_t size)
         return 0;
     const HostChoices host{FlagChoices[data[0] & 3], 1u + (data[1] | (data[2] & 0x1Fu) << 8),
                            data[3] & 7u, static_cast<unsigned>(data[0] >> 2)};
-    FILE* file = std::fopen(ScratchFile().c_str(), "wb");
-    Check(file != nullptr);
-    std::fwrite(data + 4, 1, size - 4, file);
-    std::fclose(file);
+    const WideString path = WriteScratchFile(data + 4, size - 4);
 
     IClassFactory* factory = nullptr;
     Check(DllGetClassObject(FilterClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)) == S_OK);
@@ -107,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, size_t size)
     factory->Release();
     IPersistFile* persist = nullptr;
     Check(filter->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)) == S_OK);
-    const WideString path(ScratchFile().begin(), ScratchFile().end());
     Check(persist->Load(path.c_str(), STGM_READ) == S_OK);
     persist->Release();
     Drive(filter, host);

@@ -4,8 +4,7 @@
 #include "errors/file_helpers.h"
 #include "reader/document_scan.h"
 #include "reader/story_text.h"
-
-#include <unistd.h>
+#include "fuzz/scratch_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,26 +25,9 @@ void DecodeAsStory(const BYTE* data, size_t size)
         std::abort();
 }
 
-struct Scratch {
-    std::string Path = "/tmp/cvx-fuzz-" + std::to_string(getpid()) + ".zcv";
-    ~Scratch() { std::remove(Path.c_str()); }
-};
-
-const std::string& ScratchFile()
-{
-    static const Scratch scratch;
-    return scratch.Path;
-}
-
 void ScanAsDocument(const BYTE* data, size_t size)
 {
-    FILE* file = std::fopen(ScratchFile().c_str(), "wb");
-    if (file == nullptr)
-        std::abort();
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-
-    WideString path(ScratchFile().begin(), ScratchFile().end());
+    const WideString path = WriteScratchFile(data, size);
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (OpenDocument(&handle, path.c_str()))
         std::abort();
