@@ -21,6 +21,12 @@ std::atomic<ULONG> CallCounts[FaultPointCount];
 std::atomic<SIZE_T> Largest{0};
 std::atomic<DWORD> ReadLimit{0};
 
+struct Version {
+    DWORD PlatformId, Major, Minor;
+};
+const Version DefaultVersion{2, 6, 1};  // VER_PLATFORM_WIN32_NT 6.1, as Wine reports by default
+Version Reported = DefaultVersion;
+
 }  // namespace
 
 void ArmFault(FaultPoint point, DWORD error, ULONG skip, ULONG count)
@@ -40,6 +46,7 @@ void ResetFaults()
     AnyArmed = false;
     Largest = 0;
     ReadLimit = 0;
+    Reported = DefaultVersion;
 }
 
 bool FaultInjectable(FaultPoint point)
@@ -113,4 +120,34 @@ void* ObjectAllocate(SIZE_T size)
 void ObjectFree(void* pointer)
 {
     ::operator delete(pointer);
+}
+
+bool SetReportedVersion(DWORD platformId, DWORD major, DWORD minor)
+{
+#ifdef _WIN32
+    (void)platformId;
+    (void)major;
+    (void)minor;
+    return false;
+#else
+    std::lock_guard<std::mutex> guard(FaultLock);
+    Reported = Version{platformId, major, minor};
+    return true;
+#endif
+}
+
+bool ReportedVersion(DWORD* platformId, DWORD* major, DWORD* minor)
+{
+#ifdef _WIN32
+    (void)platformId;
+    (void)major;
+    (void)minor;
+    return false;
+#else
+    std::lock_guard<std::mutex> guard(FaultLock);
+    *platformId = Reported.PlatformId;
+    *major = Reported.Major;
+    *minor = Reported.Minor;
+    return true;
+#endif
 }

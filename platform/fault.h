@@ -17,6 +17,16 @@ enum FaultPoint {
     FaultAllocate,
     FaultObjectAllocate,
     FaultTaskAllocate,
+    FaultRegCreateKey,
+    FaultRegOpenKey,
+    FaultRegSetValue,
+    FaultRegQueryValue,
+    FaultRegEnumKey,
+    FaultRegEnumValue,
+    FaultRegDeleteKey,
+    FaultRegDeleteValue,
+    FaultRegCloseKey,
+    FaultGetVersion,
     FaultPointCount
 };
 
@@ -24,7 +34,8 @@ enum FaultPoint {
 // leave `error` as the thread's last system error (0 makes a failure that sets no error).
 void ArmFault(FaultPoint point, DWORD error, ULONG skip = 0, ULONG count = 1);
 
-// Disarms every fault and resets the call counts, the allocation record and the read limit.
+// Disarms every fault and resets the call counts, the allocation record, the read limit and the
+// reported version.
 void ResetFaults();
 
 bool FaultInjectable(FaultPoint point);
@@ -49,3 +60,8 @@ SIZE_T LargestAllocation();
 // out of memory or when FaultObjectAllocate fires. Release it with ObjectFree.
 void* ObjectAllocate(SIZE_T size);
 void ObjectFree(void* pointer);
+
+// The version the stand-in's GetVersionExW reports (platform, major and minor version); NT 6.1
+// after a reset. False, changing nothing, where GetVersionExW is the real one.
+bool SetReportedVersion(DWORD platformId, DWORD major, DWORD minor);
+bool ReportedVersion(DWORD* platformId, DWORD* major, DWORD* minor);

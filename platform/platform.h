@@ -17,9 +17,11 @@
 #include <filter.h>
 #include <filterr.h>
 #include <ntquery.h>
+#include <olectl.h>
 #else
 #include "platform/posix/win32.h"
 #include "platform/posix/com.h"
+#include "platform/posix/registry.h"
 #endif
 
 #include <string>

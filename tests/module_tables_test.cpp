@@ -114,6 +114,7 @@ TEST(ModuleFile, ExportsTheEntryPointsUndecorated)
     for (const auto& entry : exports)
         names.insert(entry.first);
     EXPECT_EQ(names, (std::set<std::string>{MsvcAssignment, "DllCanUnloadNow", "DllGetClassObject",
+                                             "DllRegisterServer", "DllUnregisterServer",
                                              GnuAssignment}));
     ASSERT_EQ(exports.count(MsvcAssignment), 1u);
     EXPECT_EQ(exports.at(MsvcAssignment), exports.at(GnuAssignment)) << "one function, two names";
