@@ -39,6 +39,7 @@ typedef const BYTE* LPCBYTE;
 #define REG_QWORD 11u
 
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
 
 struct FILETIME {
@@ -78,5 +79,23 @@ struct OSVERSIONINFOW {
 };
 typedef OSVERSIONINFOW* LPOSVERSIONINFOW;
 
-// Reports the version chosen with SetReportedVersion (by default NT 6.1, build 7601).
+#define VER_NT_WORKSTATION 1u
+
+struct OSVERSIONINFOEXW {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+};
+
+// Reports the version chosen with SetReportedVersion: NT 6.1 is build 7601, Service Pack 1, as
+// Wine reports it; any other version has build 0 and no service pack. Takes either structure, as
+// dwOSVersionInfoSize tells; any other size fails without setting a last error.
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info);

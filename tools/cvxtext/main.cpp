@@ -1,6 +1,5 @@
 // cvxtext: prints the text of .zcv documents, read through the filter as an indexing host
 // reads it.
-#include "filter/class_id.h"
 #include "tools/cvxtext/extract.h"
 #include "tools/cvxtext/files.h"
 #include "tools/cvxtext/filter_module.h"
@@ -37,7 +36,7 @@
 
 namespace {
 
-enum ExitStatus { ExitRead = 0, ExitFailed = 1, ExitUsage = 2 };
+enum ExitStatus { ExitRead = 0, ExitFailed = 1, ExitUsage = 2, ExitNoFilter = 2 };
 
 enum class Format { Plain, Json, Chunks };
 
@@ -47,6 +46,7 @@ struct Options {
     bool Recursive = false;
     bool Quiet = false;
     unsigned Jobs = 1;
+    std::string Module;  // --module (Windows): the filter module to read through, WTF-8
 };
 
 using Clock = std::chrono::steady_clock;
@@ -169,8 +169,10 @@ private:
 
 class Batch {
 public:
-    Batch(const std::vector<DocumentItem>& items, ClassObjectEntry entry, unsigned jobs)
-        : Items(items), Entry(entry), Results(items.size()),
+    // `own` is the calling thread's session, for reading inline when no worker starts.
+    Batch(const std::vector<DocumentItem>& items, const FilterSource& source, FilterSession* own,
+          unsigned jobs)
+        : Items(items), Source(source), Own(own), Results(items.size()),
           // Documents read ahead of the one being written are held in memory: keep them few.
           Window(std::max<std::size_t>(4 * static_cast<std::size_t>(jobs), 8))
     {
@@ -200,10 +202,8 @@ public:
     template <typename Tick>
     DocumentText Take(std::size_t index, Tick tick)
     {
-        if (Workers.empty()) {
-            Factory factory(Entry);
-            return factory.Read(Items[index]);
-        }
+        if (Workers.empty())
+            return Read(*Own, Items[index]);
         std::unique_lock<std::mutex> guard(Lock);
         while (!Results[index])
             if (Ready.wait_for(guard, std::chrono::milliseconds(100)) == std::cv_status::timeout) {
@@ -220,43 +220,25 @@ public:
     }
 
 private:
-    // One class factory per worker, as a host keeps it; each document gets its own object.
-    class Factory {
-    public:
-        explicit Factory(ClassObjectEntry entry)
-        {
-            Result = entry(FilterClassId, IID_IClassFactory, reinterpret_cast<void**>(&Pointer));
-            if (SUCCEEDED(Result) && Pointer == nullptr)
-                Result = E_UNEXPECTED;
+    static DocumentText Read(const FilterSession& session, const DocumentItem& item)
+    {
+        if (session.Factory() == nullptr)
+            return ModuleFailure(session.Result());
+        try {
+            return ReadDocument(session.Factory(), item);
+        } catch (const std::bad_alloc&) {
+            // The text is more than this process can hold; the next document may fit.
+            DocumentText failed;
+            failed.Result = E_OUTOFMEMORY;
+            failed.Reason = "out of memory";
+            return failed;
         }
-        ~Factory()
-        {
-            if (Pointer != nullptr)
-                Pointer->Release();
-        }
-        DocumentText Read(const DocumentItem& item)
-        {
-            if (FAILED(Result))
-                return ModuleFailure(Result);
-            try {
-                return ReadDocument(Pointer, item);
-            } catch (const std::bad_alloc&) {
-                // The text is more than this process can hold; the next document may fit.
-                DocumentText failed;
-                failed.Result = E_OUTOFMEMORY;
-                failed.Reason = "out of memory";
-                return failed;
-            }
-        }
-
-    private:
-        IClassFactory* Pointer = nullptr;
-        HRESULT Result = S_OK;
-    };
+    }
 
     void Work()
     {
-        Factory factory(Entry);
+        // One class factory per worker, as a host keeps it; each document gets its own object.
+        const FilterSession session(Source);
         for (;;) {
             std::size_t index;
             {
@@ -269,7 +251,7 @@ private:
                     return;
                 index = NextToTake++;
             }
-            DocumentText result = factory.Read(Items[index]);
+            DocumentText result = Read(session, Items[index]);
             {
                 std::lock_guard<std::mutex> guard(Lock);
                 Results[index] = std::move(result);
@@ -279,7 +261,8 @@ private:
     }
 
     const std::vector<DocumentItem>& Items;
-    ClassObjectEntry Entry;
+    const FilterSource& Source;
+    FilterSession* Own;
     std::vector<std::optional<DocumentText>> Results;
     std::size_t Window;
     std::mutex Lock;
@@ -290,6 +273,19 @@ private:
     bool Stopping = false;
     std::vector<std::thread> Workers;
 };
+
+// Why the filter could not be had: the system's words where it has some, and the code.
+std::string ModuleFailureText(HRESULT result)
+{
+#ifdef _WIN32
+    std::string text = SystemErrorText(static_cast<DWORD>(result));
+    if (!text.empty()) {
+        text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+        return text + " (" + HresultText(result) + ")";
+    }
+#endif
+    return HresultText(result);
+}
 
 int UsageError(const std::string& message)
 {
@@ -320,8 +316,13 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options* opti
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u).description(""));
     app.add_flag("-q,--quiet", options->Quiet, "show no progress line (errors are still shown)");
+#ifdef _WIN32
+    app.add_option("--module", options->Module,
+                   "read through the filter module at PATH, not the registered filter")
+        ->type_name("PATH");
+#endif
     app.footer("Exit status: 0 when every document was read, 1 when one was not, 2 for a\n"
-               "usage error. Names that start with - follow --.");
+               "usage error or when no filter can be had. Names that start with - follow --.");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -353,13 +354,25 @@ int Run(int argc, const char* const* argv)
     if (std::optional<int> status = ParseOptions(argc, argv, &options))
         return *status;
 
-    const std::vector<DocumentItem> items = ExpandArguments(options.Files, options.Recursive);
+    FilterSource source;
     std::string problem;
-    const ClassObjectEntry entry = FindFilterModule(&problem);
-    if (entry == nullptr) {
+#ifdef _WIN32
+    const bool found = FindFilter(options.Module, &source, &problem);
+#else
+    const bool found = FindFilter(&source, &problem);
+#endif
+    if (!found) {
         WriteError("cvxtext: " + problem + "\n");
-        return ExitFailed;
+        return ExitNoFilter;
     }
+    // Started once here, so that a filter that cannot be had is reported once, not per document.
+    FilterSession session(source);
+    if (session.Factory() == nullptr) {
+        WriteError("cvxtext: cannot start the filter: " + ModuleFailureText(session.Result()) +
+                   "\n");
+        return ExitNoFilter;
+    }
+    const std::vector<DocumentItem> items = ExpandArguments(options.Files, options.Recursive);
 
     Output output;
     Progress progress(!options.Quiet && StandardErrorIsTerminal() && !StandardOutputIsTerminal(),
@@ -367,7 +380,7 @@ int Run(int argc, const char* const* argv)
     int status = ExitRead;
     std::string text;
     {
-        Batch batch(items, entry, options.Jobs);
+        Batch batch(items, source, &session, options.Jobs);
         for (std::size_t index = 0; index < items.size(); ++index) {
             const DocumentText document = batch.Take(index, [&] { progress.Update(index); });
             const DocumentItem& item = items[index];
