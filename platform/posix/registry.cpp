@@ -274,10 +274,14 @@ LONG CopyData(const Value& value, LPBYTE data, LPDWORD dataSize)
     return ERROR_SUCCESS;
 }
 
-// Runs one call under the lock, turning an exhausted allocation into the platform's error.
+// Runs one call: an armed fault at `point` answers first; the body runs under the lock, and an
+// exhausted allocation becomes the platform's error.
 template <typename Body>
-LONG Locked(Body body)
+LONG Locked(FaultPoint point, Body body)
 {
+    DWORD fault = 0;
+    if (TakeFault(point, &fault))
+        return static_cast<LONG>(fault);
     std::lock_guard<std::mutex> guard(TreeLock);
     try {
         return body();
@@ -295,12 +299,9 @@ LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR key
     HKEY callers = result != nullptr ? *result : nullptr;
     if (result != nullptr)
         *result = nullptr;
-    DWORD fault = 0;
-    if (TakeFault(FaultRegCreateKey, &fault))
-        return static_cast<LONG>(fault);
-    if (result == nullptr || reserved != 0)
-        return ERROR_INVALID_PARAMETER;
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegCreateKey, [&]() -> LONG {
+        if (result == nullptr || reserved != 0)
+            return ERROR_INVALID_PARAMETER;
         Handle parent;
         std::vector<WideString> components;
         LONG status = Resolve(key, &parent);
@@ -348,12 +349,9 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY
 {
     if (result != nullptr)
         *result = nullptr;
-    DWORD fault = 0;
-    if (TakeFault(FaultRegOpenKey, &fault))
-        return static_cast<LONG>(fault);
-    if (result == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegOpenKey, [&]() -> LONG {
+        if (result == nullptr)
+            return ERROR_INVALID_PARAMETER;
         Handle parent;
         std::vector<WideString> components;
         LONG status = Resolve(key, &parent);
@@ -378,10 +376,7 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY
 LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data,
                            DWORD dataSize)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegSetValue, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegSetValue, [&]() -> LONG {
         Handle handle;
         LONG status = Resolve(key, &handle);
         if (status != ERROR_SUCCESS)
@@ -413,10 +408,7 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const
 LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegQueryValue, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegQueryValue, [&]() -> LONG {
         Handle handle;
         LONG status = Resolve(key, &handle);
         if (status != ERROR_SUCCESS)
@@ -439,10 +431,7 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
                           LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
                           PFILETIME lastWriteTime)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegEnumKey, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegEnumKey, [&]() -> LONG {
         Handle handle;
         LONG status = Resolve(key, &handle);
         if (status != ERROR_SUCCESS)
@@ -477,10 +466,7 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
 LONG WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameLength,
                           LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegEnumValue, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegEnumValue, [&]() -> LONG {
         Handle handle;
         LONG status = Resolve(key, &handle);
         if (status != ERROR_SUCCESS)
@@ -510,10 +496,7 @@ LONG WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD value
 
 LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegDeleteKey, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegDeleteKey, [&]() -> LONG {
         Handle parent;
         LONG status = Resolve(key, &parent);
         if (status != ERROR_SUCCESS)
@@ -544,10 +527,7 @@ LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey)
 
 LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR valueName)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegDeleteValue, &fault))
-        return static_cast<LONG>(fault);
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegDeleteValue, [&]() -> LONG {
         Handle handle;
         LONG status = Resolve(key, &handle);
         if (status != ERROR_SUCCESS)
@@ -570,13 +550,10 @@ LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR valueName)
 
 LONG WINAPI RegCloseKey(HKEY key)
 {
-    DWORD fault = 0;
-    if (TakeFault(FaultRegCloseKey, &fault))
-        return static_cast<LONG>(fault);
-    if (IsPredefined(key))
-        return ERROR_SUCCESS;
     std::shared_ptr<Key> released;  // dropped after the lock, with any deleted key it kept
-    return Locked([&]() -> LONG {
+    return Locked(FaultRegCloseKey, [&]() -> LONG {
+        if (IsPredefined(key))
+            return ERROR_SUCCESS;
         ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
         if (value < HandleBase || value % 4 != 0)
             return ERROR_INVALID_HANDLE;
