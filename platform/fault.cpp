@@ -122,32 +122,28 @@ void ObjectFree(void* pointer)
     ::operator delete(pointer);
 }
 
+#ifdef _WIN32
+
+// GetVersionExW is the system's.
+bool SetReportedVersion(DWORD, DWORD, DWORD) { return false; }
+bool ReportedVersion(DWORD*, DWORD*, DWORD*) { return false; }
+
+#else
+
 bool SetReportedVersion(DWORD platformId, DWORD major, DWORD minor)
 {
-#ifdef _WIN32
-    (void)platformId;
-    (void)major;
-    (void)minor;
-    return false;
-#else
     std::lock_guard<std::mutex> guard(FaultLock);
     Reported = Version{platformId, major, minor};
     return true;
-#endif
 }
 
 bool ReportedVersion(DWORD* platformId, DWORD* major, DWORD* minor)
 {
-#ifdef _WIN32
-    (void)platformId;
-    (void)major;
-    (void)minor;
-    return false;
-#else
     std::lock_guard<std::mutex> guard(FaultLock);
     *platformId = Reported.PlatformId;
     *major = Reported.Major;
     *minor = Reported.Minor;
     return true;
-#endif
 }
+
+#endif
