@@ -24,6 +24,8 @@
 // HKEY_CLASSES_ROOT, or HKCR, in any case, and refuses to delete HKEY_CLASSES_ROOT itself.
 #include "registration/registry_text.h"
 
+#include "platform/utf8.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -58,36 +60,6 @@ bool NameEqual(const WideString& a, const WideString& b)
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(),
                       [](WCHAR x, WCHAR y) { return Fold(x) == Fold(y); });
-}
-
-// UTF-16 to UTF-8; false for an unpaired surrogate.
-bool AppendUtf8(const WCHAR* text, size_t length, std::string* out)
-{
-    for (size_t i = 0; i < length; ++i) {
-        std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= length || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out->push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return true;
 }
 
 // UTF-8 to UTF-16; false for anything but shortest-form UTF-8 of scalar values.
@@ -220,7 +192,7 @@ bool NameText(const WideString& name, std::string* out)
 {
     if (name.find_first_of(U16("\r\n")) != WideString::npos) return false;
     out->clear();
-    return AppendUtf8(name.data(), name.size(), out);
+    return AppendStrictUtf8(name.data(), name.size(), out);
 }
 
 void AppendQuoted(const std::string& text, std::string* out)
@@ -245,7 +217,7 @@ bool RegularString(const std::vector<BYTE>& data, std::string* text)
     units.pop_back();
     if (units.find_first_of(WideString(U16("\r\n")) + WCHAR(0)) != WideString::npos) return false;
     text->clear();
-    return AppendUtf8(units.data(), units.size(), text);
+    return AppendStrictUtf8(units.data(), units.size(), text);
 }
 
 void AppendHexData(std::string line, const std::vector<BYTE>& data, std::string* out)

@@ -138,6 +138,19 @@ REGSAM MapAccess(REGSAM desired)
     return access;
 }
 
+// The handle table's slot for a handle we gave out and have not closed; null for any other
+// value. Caller holds TreeLock.
+Handle* OpenSlot(HKEY key)
+{
+    const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
+    if (value < HandleBase || value % 4 != 0)
+        return nullptr;
+    const std::size_t slot = (value - HandleBase) / 4;
+    if (slot >= Handles.size() || !Handles[slot].Target)
+        return nullptr;
+    return &Handles[slot];
+}
+
 // The key a handle names, with its access; ERROR_INVALID_HANDLE or ERROR_KEY_DELETED when it
 // names none. Caller holds TreeLock.
 LONG Resolve(HKEY key, Handle* handle)
@@ -150,13 +163,10 @@ LONG Resolve(HKEY key, Handle* handle)
         *handle = Handle{Root, AllAccess};
         return ERROR_SUCCESS;
     }
-    ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-    if (value < HandleBase || value % 4 != 0)
+    const Handle* slot = OpenSlot(key);
+    if (slot == nullptr)
         return ERROR_INVALID_HANDLE;
-    std::size_t slot = (value - HandleBase) / 4;
-    if (slot >= Handles.size() || !Handles[slot].Target)
-        return ERROR_INVALID_HANDLE;
-    *handle = Handles[slot];
+    *handle = *slot;
     return handle->Target->Deleted ? ERROR_KEY_DELETED : ERROR_SUCCESS;
 }
 
@@ -554,13 +564,10 @@ LONG WINAPI RegCloseKey(HKEY key)
     return Locked(FaultRegCloseKey, [&]() -> LONG {
         if (IsPredefined(key))
             return ERROR_SUCCESS;
-        ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-        if (value < HandleBase || value % 4 != 0)
+        Handle* slot = OpenSlot(key);
+        if (slot == nullptr)
             return ERROR_INVALID_HANDLE;
-        std::size_t slot = (value - HandleBase) / 4;
-        if (slot >= Handles.size() || !Handles[slot].Target)
-            return ERROR_INVALID_HANDLE;
-        released.swap(Handles[slot].Target);
+        released.swap(slot->Target);
         return ERROR_SUCCESS;
     });
 }

@@ -1,5 +1,7 @@
 #include "platform/posix/system_errors.h"
 
+#include "platform/utf8.h"
+
 #include <cerrno>
 
 namespace {
@@ -53,31 +55,5 @@ DWORD SystemErrorFromErrno(int error)
 bool Utf16ToUtf8(LPCWSTR text, std::string* utf8)
 {
     utf8->clear();
-    for (; *text != 0; ++text) {
-        char32_t code = *text;
-        if (code >= 0xD800 && code <= 0xDBFF) {
-            if (text[1] < 0xDC00 || text[1] > 0xDFFF)
-                return false;
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[1] - 0xDC00);
-            ++text;
-        } else if (code >= 0xDC00 && code <= 0xDFFF) {
-            return false;
-        }
-        if (code < 0x80) {
-            utf8->push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            utf8->push_back(static_cast<char>(0xC0 | (code >> 6)));
-            utf8->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            utf8->push_back(static_cast<char>(0xE0 | (code >> 12)));
-            utf8->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            utf8->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            utf8->push_back(static_cast<char>(0xF0 | (code >> 18)));
-            utf8->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            utf8->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            utf8->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return true;
+    return AppendStrictUtf8(text, std::char_traits<WCHAR>::length(text), utf8);
 }

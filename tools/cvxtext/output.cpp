@@ -1,31 +1,11 @@
 #include "tools/cvxtext/output.h"
 
+#include "platform/utf8.h"
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(unsigned unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-void AppendCodePoint(std::string* out, char32_t code)
-{
-    if (code < 0x80) {
-        out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 void AppendFormatted(std::string* out, const char* format, unsigned long value)
 {
@@ -117,11 +97,11 @@ void AppendUtf8(std::string* out, const WCHAR* text, std::size_t count)
             out->push_back(static_cast<char>(unit));
         } else if (IsHighSurrogate(unit) && index + 1 < count && IsLowSurrogate(text[index + 1])) {
             const unsigned low = text[++index];
-            AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            AppendUtf8CodePoint(out, CombineSurrogates(unit, low));
         } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-            AppendCodePoint(out, 0xFFFD);
+            AppendUtf8CodePoint(out, 0xFFFD);
         } else {
-            AppendCodePoint(out, unit);
+            AppendUtf8CodePoint(out, unit);
         }
     }
 }
@@ -198,11 +178,11 @@ void AppendJsonString(std::string* out, const WCHAR* text, std::size_t count)
             escape(unit);
         } else if (IsHighSurrogate(unit) && index + 1 < count && IsLowSurrogate(text[index + 1])) {
             const unsigned low = text[++index];
-            AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            AppendUtf8CodePoint(out, CombineSurrogates(unit, low));
         } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
             escape(unit);
         } else {
-            AppendCodePoint(out, unit);
+            AppendUtf8CodePoint(out, unit);
         }
     }
     out->push_back('"');
