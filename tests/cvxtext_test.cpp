@@ -623,7 +623,8 @@ TEST(Cvxtext, UsageErrorsExitWithTwo)
     const std::string file = Sampled("brochure.zcv");
     const std::vector<std::vector<std::string>> cases = {
         {}, {"-q"}, {"--bogus", file}, {"-j", "0", file}, {"-j", "x", file}, {"-j", "2000", file},
-        {file, "-j"}, {"--json", "--chunks", file}, {"-", "-"}};
+        {file, "-j"}, {"--json", "--chunks", file}, {"-", "-"}, {"--jobs=", file},
+        {"--registration", file}, {"--registration", "--json"}};
     for (const std::vector<std::string>& arguments : cases) {
         std::string line;
         for (const std::string& argument : arguments)
@@ -652,6 +653,43 @@ TEST(Cvxtext, VersionAndHelp)
         const std::string line = help.Out.substr(at + 3, help.Out.find('\n', at + 1) - at - 3);
         EXPECT_NE(line.find_first_not_of(' ', std::strlen(option)), std::string::npos) << line;
     }
+}
+
+// Options as GNU programs take them: values joined with = or run on, flags bundled, and -- ending
+// the options so that names starting with - are files.
+TEST(Cvxtext, OptionsFollowGnuConventions)
+{
+    const fs::path folder = NewFolder("gnu");
+    WriteDocument(folder / "-dash.zcv", DocumentOfStories({Chars("dash")}));
+    WriteDocument(folder / "b.zcv", DocumentOfStories({Chars("bee")}));
+    const std::string dashed = Arg(folder / "-dash.zcv");
+    const std::string bee = Arg(folder / "b.zcv");
+    const std::vector<std::vector<std::string>> spellings = {
+        {"--jobs", "2", "--quiet", "--", dashed, bee},
+        {"--jobs=2", "-q", "--", dashed, bee},
+        {"-j2", "--", dashed, bee},
+        {"-qj", "2", "--", dashed, bee},
+        {"-j", "2", "--", dashed, bee, "--json"},  // after --, even this is a file
+    };
+    for (std::size_t index = 0; index < spellings.size(); ++index) {
+        SCOPED_TRACE(index);
+        const Outcome outcome = RunCvxtext(spellings[index]);
+        if (index + 1 == spellings.size()) {
+            EXPECT_EQ(outcome.Status, 1);
+            EXPECT_EQ(outcome.Out, "dash\nbee\n");
+            EXPECT_NE(outcome.Err.find("cvxtext: --json: "), std::string::npos) << outcome.Err;
+            continue;
+        }
+        EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+        EXPECT_EQ(outcome.Out, "dash\nbee\n");
+        EXPECT_EQ(outcome.Err, "");
+    }
+    // A name starting with - that is not after -- is an option, and unknown; one starting with /
+    // is a file on every system, never a Windows-style option.
+    EXPECT_EQ(RunCvxtext({"-dash.zcv"}).Status, 2);
+    const Outcome slashed = RunCvxtext({"/missing/a.zcv"});
+    EXPECT_EQ(slashed.Status, 1);
+    EXPECT_EQ(slashed.Err.rfind("cvxtext: /missing/a.zcv: ", 0), 0u) << slashed.Err;
 }
 
 #ifndef _WIN32
@@ -686,6 +724,37 @@ TEST(Cvxtext, PipesNamesThatAreNotUtf8AndAFullDisk)
     const Outcome failed = RunCvxtext(full);
     EXPECT_EQ(failed.Status, 1);
     EXPECT_EQ(failed.Err.rfind("cvxtext: cannot write the output: ", 0), 0u) << failed.Err;
+}
+
+// The registry entries of create mode on an empty registry, as a .reg file with CR LF lines.
+TEST(Cvxtext, RegistrationPrintsTheModulesEntriesAsARegFile)
+{
+    const std::string handler = "{2B5F8E10-7C34-4A9D-B1E6-93D0F4A7C258}";
+    const std::string filter = "{6E1C2D47-A93B-4F20-9D84-5B7A0C3E61F9}";
+    const std::string document = "{A8D3C61E-5F02-4B7C-8E39-1C6B2F9D04E7}";
+    const std::string lines[] = {
+        "Windows Registry Editor Version 5.00", "",
+        "[HKEY_CLASSES_ROOT\\.zcv]", "@=\"CorvanPro.Document\"", "",
+        "[HKEY_CLASSES_ROOT\\.zcv\\PersistentHandler]", "@=\"" + handler + "\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + handler + "]", "@=\"CorvanePro Persistent Handler\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + handler + "\\PersistentAddinsRegistered]", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + handler +
+            "\\PersistentAddinsRegistered\\{89BCB740-6119-101A-BCB7-00DD010655AF}]",
+        "@=\"{6E1C2D47-A93b-4F20-9D84-5B7A0C3E61F9}\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + filter + "]", "@=\"CorvanePro Filter\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + filter + "\\InprocServer32]", "@=\"CVXFilter.dll\"",
+        "\"ThreadingModel\"=\"Both\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + document + "]", "@=\"Corvane Pro Document\"", "",
+        "[HKEY_CLASSES_ROOT\\CLSID\\" + document + "\\PersistentHandler]", "@=\"" + handler + "\"", "",
+        "[HKEY_CLASSES_ROOT\\CorvanPro.Document]", "@=\"Corvane Pro Document\"", "",
+        "[HKEY_CLASSES_ROOT\\CorvanPro.Document\\CLSID]", "@=\"" + document + "\"", ""};
+    std::string expected;
+    for (const std::string& line : lines)
+        expected += line + "\r\n";
+    const Outcome outcome = RunCvxtext({"--registration"});
+    EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+    EXPECT_EQ(outcome.Out, expected);
+    EXPECT_EQ(outcome.Err, "");
 }
 #endif
 

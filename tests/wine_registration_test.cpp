@@ -309,6 +309,43 @@ TEST_F(HostRegistration, RegisterFindAndUnregisterInEachMode)
     }
 }
 
+#ifdef CVX_REGISTRATION_FILE
+// The zip's .reg file, imported with the system's tools, writes what regsvr32 writes in create
+// mode: an installer that writes it from data gets the registration.
+TEST_F(HostRegistration, RegFileImportsAsRegsvr32WritesInCreateMode)
+{
+    GivenRegistry("");
+    {
+        ReportedVersion version(L"nt40");
+        ASSERT_EQ(Regsvr32(false), 0u);
+    }
+    const std::string written = RegistryNow();
+    ASSERT_EQ(written, Registered(true));
+
+    std::wstring file = fs::path("Z:" CVX_REGISTRATION_FILE).wstring();
+    std::replace(file.begin(), file.end(), L'/', L'\\');
+    WCHAR windows[MAX_PATH] = {};
+    WCHAR system[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    GetSystemDirectoryW(system, MAX_PATH);
+    const struct {
+        const char* Label;
+        std::wstring Program;
+        std::vector<std::wstring> Arguments;
+    } importers[] = {
+        {"regedit /s", std::wstring(windows) + L"\\regedit.exe", {L"/s", file}},
+        {"reg import", std::wstring(system) + L"\\reg.exe", {L"import", file}},
+    };
+    for (const auto& importer : importers) {
+        SCOPED_TRACE(importer.Label);
+        GivenRegistry("");
+        const Outcome imported = ::Run(importer.Program, importer.Arguments);
+        EXPECT_EQ(imported.Status, 0u) << imported.Err;
+        EXPECT_EQ(RegistryNow(), written);
+    }
+}
+#endif
+
 TEST_F(HostRegistration, FilterClassIsFoundAlongTheHostsChain)
 {
     const std::string addin = "HKEY_CLASSES_ROOT\\CLSID\\" + Handler + "\\" + Addin;

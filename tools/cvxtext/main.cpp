@@ -4,6 +4,7 @@
 #include "tools/cvxtext/files.h"
 #include "tools/cvxtext/filter_module.h"
 #include "tools/cvxtext/output.h"
+#include "tools/cvxtext/registration_entries.h"
 
 #include <CLI/CLI.hpp>
 
@@ -47,6 +48,7 @@ struct Options {
     bool Quiet = false;
     unsigned Jobs = 1;
     std::string Module;  // --module (Windows): the filter module to read through, WTF-8
+    bool Registration = false;  // --registration (Linux): print the module's registry entries
 };
 
 using Clock = std::chrono::steady_clock;
@@ -299,6 +301,8 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options* opti
     CLI::App app{"Prints the text of .zcv documents, as a desktop-search indexer reads it.",
                  "cvxtext"};
     app.get_formatter()->column_width(18);
+    // GNU conventions on every system: a name such as /data/a.zcv is a file, never an option.
+    app.allow_windows_style_options(false);
     app.set_help_flag("-h,--help", "print this help and exit");
     app.set_version_flag("--version", std::string("cvxtext ") + CVX_VERSION,
                          "print the version and exit");
@@ -320,6 +324,9 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options* opti
     app.add_option("--module", options->Module,
                    "read through the filter module at PATH, not the registered filter")
         ->type_name("PATH");
+#else
+    app.add_flag("--registration", options->Registration,
+                 "print the registry entries CVXFilter.dll writes, as a .reg file");
 #endif
     app.footer("Exit status: 0 when every document was read, 1 when one was not, 2 for a\n"
                "usage error or when no filter can be had. Names that start with - follow --.");
@@ -336,6 +343,11 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options* opti
     if (json && chunks)
         return UsageError("--json and --chunks cannot be used together");
     options->Output = json ? Format::Json : chunks ? Format::Chunks : Format::Plain;
+    if (options->Registration) {
+        if (!options->Files.empty() || json || chunks)
+            return UsageError("--registration takes no files and no output format");
+        return std::nullopt;
+    }
     if (options->Files.empty())
         return UsageError("no files given");
     if (std::count(options->Files.begin(), options->Files.end(), "-") > 1)
@@ -354,8 +366,24 @@ int Run(int argc, const char* const* argv)
     if (std::optional<int> status = ParseOptions(argc, argv, &options))
         return *status;
 
-    FilterSource source;
     std::string problem;
+#ifndef _WIN32
+    if (options.Registration) {
+        std::string text;
+        if (!RegistrationEntries(&text, &problem)) {
+            WriteError("cvxtext: " + problem + "\n");
+            return ExitFailed;
+        }
+        Output output;
+        if (!output.Write(text) || !output.Flush()) {
+            WriteError("cvxtext: cannot write the output: " + output.Problem() + "\n");
+            return ExitFailed;
+        }
+        return ExitRead;
+    }
+#endif
+
+    FilterSource source;
 #ifdef _WIN32
     const bool found = FindFilter(options.Module, &source, &problem);
 #else
