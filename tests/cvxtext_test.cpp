@@ -646,7 +646,13 @@ TEST(Cvxtext, VersionAndHelp)
     const Outcome help = RunCvxtext({"--help"});
     EXPECT_EQ(help.Status, 0);
     for (const char* option : {"-h,--help ", "--version ", "--json ", "--chunks ",
-                               "-r,--recursive ", "-j,--jobs N ", "-q,--quiet "}) {
+                               "-r,--recursive ", "-j,--jobs N ", "-q,--quiet ",
+#ifdef _WIN32
+                               "--module PATH "
+#else
+                               "--registration "
+#endif
+         }) {
         const std::size_t at = help.Out.find(std::string("\n  ") + option);
         ASSERT_NE(at, std::string::npos) << option;
         // One line each: the description follows on the option's own line.

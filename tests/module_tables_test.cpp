@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -127,6 +129,32 @@ TEST(ModuleFile, ImportsOnlySystemDlls)
     EXPECT_FALSE(imports.empty());
     for (const std::string& name : imports)
         EXPECT_EQ(system.count(Lower(name)), 1u) << name;
+}
+
+// The version resource of the module and of cvxtext.exe beside it: the project's version, as
+// Explorer shows it and Windows Installer compares it.
+TEST(ModuleFile, CarriesTheProjectVersion)
+{
+    const std::wstring module = LoadedModulePath();
+    const std::wstring folder = module.substr(0, module.find_last_of(L"\\/") + 1);
+    for (const std::wstring& file : {module, folder + L"cvxtext.exe"}) {
+        SCOPED_TRACE(std::string(file.begin(), file.end()));
+        DWORD ignored = 0;
+        std::vector<BYTE> data(GetFileVersionInfoSizeW(file.c_str(), &ignored));
+        ASSERT_FALSE(data.empty());
+        ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(data.size()), data.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT size = 0;
+        ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+        char version[32];
+        std::snprintf(version, sizeof version, "%lu.%lu.%lu", HIWORD(fixed->dwFileVersionMS),
+                      LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS));
+        EXPECT_STREQ(version, CVX_VERSION);
+        WCHAR* text = nullptr;
+        ASSERT_TRUE(VerQueryValueW(data.data(), L"\\StringFileInfo\\040904B0\\ProductVersion",
+                                   reinterpret_cast<void**>(&text), &size));
+        EXPECT_EQ(std::wstring(text), std::wstring(CVX_VERSION, CVX_VERSION + std::strlen(CVX_VERSION)));
+    }
 }
 
 // Called as a Windows C++ client calls it: this-call, the object in ECX, the source on the stack.

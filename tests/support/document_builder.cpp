@@ -63,6 +63,14 @@ std::vector<Element> Chars(const std::string& codes)
     return elements;
 }
 
+std::vector<Element> Join(std::initializer_list<std::vector<Element>> parts)
+{
+    std::vector<Element> all;
+    for (const std::vector<Element>& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 Bytes StoryBody(const StoryLayout& story)
 {
     Bytes before, after;

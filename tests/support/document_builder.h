@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@ Element Wide(WORD unit);                  // code 8: one code unit passed throug
 Element Flags(DWORD flags);               // code 7: a 24-bit flag word, sixteen bytes
 Element Control(BYTE code, BYTE fill = 0xEE);  // any code, as long as the length table says
 std::vector<Element> Chars(const std::string& codes);  // each byte a one-byte element
+std::vector<Element> Join(std::initializer_list<std::vector<Element>> parts);  // one after another
 
 // A text story's body. Unset counts follow from the elements: the text length is the elements'
 // size, the capacity that plus the gap, and the gap lies after `GapAfter` elements (default: at

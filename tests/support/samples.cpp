@@ -2,14 +2,6 @@
 
 namespace {
 
-std::vector<Element> Join(std::initializer_list<std::vector<Element>> parts)
-{
-    std::vector<Element> all;
-    for (const std::vector<Element>& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 // A café's spring brochure: a title, a body story edited in place (its gap sits mid-text),
 // and a price list, with layout records before, between and after them.
 SampleDocument Brochure()
