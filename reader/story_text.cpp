@@ -2,6 +2,8 @@
 
 #include "reader/byte_order.h"
 #include "reader/element_tables.h"
+#include "reader/element_walk.h"
+#include "reader/plain_runs.h"
 
 #include <algorithm>
 
@@ -16,15 +18,29 @@ struct Storage {
     BYTE At(long long offset) const { return offset >= 0 && offset < Present ? Bytes[offset] : 0; }
 };
 
+// Each sink takes one code unit at a time, or the run of plain codes that opens bytes[0, limit),
+// whose length it returns.
 struct CountingSink {
     unsigned long long Count = 0;
     void Put(WCHAR) { ++Count; }
+    std::size_t PutPlainRun(const BYTE* bytes, std::size_t limit)
+    {
+        const std::size_t run = PlainRunLength(bytes, limit);
+        Count += run;
+        return run;
+    }
 };
 
 struct FillingSink {
     WCHAR* Output;
     unsigned long long Count = 0;
     void Put(WCHAR unit) { Output[Count++] = unit; }
+    std::size_t PutPlainRun(const BYTE* bytes, std::size_t limit)
+    {
+        const std::size_t run = WidenPlainRun(bytes, limit, Output + Count);
+        Count += run;
+        return run;
+    }
 };
 
 // Produces the output of the element at `offset`, whose code byte is `code`.
@@ -65,7 +81,11 @@ void EmitElement(const Storage& storage, long long offset, BYTE code, Sink& sink
     }
 }
 
-template <typename Sink>
+// With `PlainRuns`, a plain code opens a run taken whole: up to the first code that is not
+// plain, the end of the run of positions it lies in (the gap position or the text length), or
+// the end of the present bytes. A plain code is a one-byte element that yields its own value, so
+// the output is the same as one element at a time.
+template <bool PlainRuns, typename Sink>
 void WalkElements(const TextStoryBody& story, Sink& sink)
 {
     if (story.Bytes == nullptr || story.Size < StoryHeaderSize)
@@ -93,25 +113,45 @@ void WalkElements(const TextStoryBody& story, Sink& sink)
             continue;
         }
         const BYTE code = storage.Bytes[offset];
+        if (PlainRuns && IsPlainCode(code)) {
+            // The code at hand is taken here, so that every step moves on whatever the run
+            // primitive finds after it.
+            sink.Put(code);
+            const long long limit = std::min(runEnd - position, storage.Present - offset) - 1;
+            position += 1 + static_cast<long long>(sink.PutPlainRun(
+                                storage.Bytes + offset + 1, static_cast<std::size_t>(limit)));
+            continue;
+        }
         EmitElement(storage, offset, code, sink);
         position += ElementLengthTable[code];
     }
+}
+
+template <bool PlainRuns>
+void Decode(const TextStoryBody* story, WCHAR* output, DWORD* count)
+{
+    unsigned long long produced;
+    if (output == nullptr) {
+        CountingSink sink;
+        WalkElements<PlainRuns>(*story, sink);
+        produced = sink.Count;
+    } else {
+        FillingSink sink{output};
+        WalkElements<PlainRuns>(*story, sink);
+        produced = sink.Count;
+    }
+    if (count != nullptr)
+        *count = produced > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(produced);
 }
 
 }  // namespace
 
 void DecodeStoryText(const TextStoryBody* story, WCHAR* output, DWORD* count)
 {
-    unsigned long long produced;
-    if (output == nullptr) {
-        CountingSink sink;
-        WalkElements(*story, sink);
-        produced = sink.Count;
-    } else {
-        FillingSink sink{output};
-        WalkElements(*story, sink);
-        produced = sink.Count;
-    }
-    if (count != nullptr)
-        *count = produced > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(produced);
+    Decode<true>(story, output, count);
+}
+
+void DecodeStoryTextByElement(const TextStoryBody* story, WCHAR* output, DWORD* count)
+{
+    Decode<false>(story, output, count);
 }

@@ -1,6 +1,8 @@
 // Decoding of text stories: the element tables, the output rules, the gap, and stories whose
 // counts do not match their bytes.
 #include "reader/element_tables.h"
+#include "reader/element_walk.h"
+#include "reader/plain_runs.h"
 #include "reader/story_text.h"
 #include "tests/support/document_builder.h"
 #include "tests/support/test_files.h"
@@ -60,6 +62,26 @@ TEST(ElementTables, CharacterMapIsLatin1ButForTheTypographicRows)
     for (int code = 0; code < 256; ++code) {
         WCHAR expected = code >= 127 && code < 160 ? typographic[code - 127] : code;
         EXPECT_EQ(CharacterMap[code], expected) << "code " << code;
+    }
+}
+
+// The decoder takes runs of plain codes many bytes at a time, as their own values. That set must
+// be exactly the codes that are one byte long and yield themselves by the element rules, so that
+// a change to the tables or rules cannot leave the fast path behind.
+TEST(ElementTables, PlainCodesAreTheOneByteCodesThatYieldThemselves)
+{
+    for (int code = 0; code < 256; ++code) {
+        const Bytes body = StoryBody(StoryLayout{{Char(static_cast<BYTE>(code))}});
+        const TextStoryBody story{body.data(), static_cast<DWORD>(body.size())};
+        DWORD count = 0;
+        DecodeStoryTextByElement(&story, nullptr, &count);
+        WCHAR unit = 0;
+        if (count == 1)
+            DecodeStoryTextByElement(&story, &unit, &count);
+        const bool yieldsItself = count == 1 && unit == static_cast<WCHAR>(code);
+        EXPECT_EQ(IsPlainCode(static_cast<BYTE>(code)),
+                  ElementLengthTable[code] == 1 && yieldsItself)
+            << "code " << code;
     }
 }
 
