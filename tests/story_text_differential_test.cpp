@@ -4,7 +4,7 @@
 #include "reader/element_walk.h"
 #include "reader/plain_runs.h"
 #include "reader/story_text.h"
-#include "tests/support/document_builder.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -167,9 +167,9 @@ Bytes RandomStory(std::mt19937& random, size_t* loaded)
 using Decoder = void (*)(const TextStoryBody*, WCHAR*, DWORD*);
 
 // Both passes of `decode` over the loaded bytes, copied to a block of exactly their size (the
-// sanitized build sees any read past it). Checks that the passes agree and that the filling pass
-// writes nothing past its count.
-WideString DecodeBothPasses(Decoder decode, const Bytes& body, size_t loaded)
+// sanitized build sees any read past it): the text, or what went wrong.
+testing::AssertionResult DecodesTo(Decoder decode, const Bytes& body, size_t loaded,
+                                   const WideString& expected)
 {
     std::unique_ptr<BYTE[]> bytes(new BYTE[loaded == 0 ? 1 : loaded]);
     std::copy(body.begin(), body.begin() + loaded, bytes.get());
@@ -179,10 +179,17 @@ WideString DecodeBothPasses(Decoder decode, const Bytes& body, size_t loaded)
     std::vector<WCHAR> output(measured + 8, 0xBEEF);
     DWORD filled = 0;
     decode(&story, output.data(), &filled);
-    EXPECT_EQ(filled, measured) << "the two passes disagree";
-    for (size_t i = measured; i < output.size(); ++i)
-        EXPECT_EQ(output[i], 0xBEEF) << "the filling pass wrote past its count";
-    return WideString(output.data(), measured);
+    if (filled != measured)
+        return testing::AssertionFailure() << "measured " << measured << ", filled " << filled;
+    for (size_t i = measured; i < output.size(); ++i) {
+        if (output[i] != 0xBEEF)
+            return testing::AssertionFailure() << "the filling pass wrote past its count";
+    }
+    const WideString text(output.data(), measured);
+    if (text != expected)
+        return testing::AssertionFailure()
+               << "gave " << Printable(text) << ", expected " << Printable(expected);
+    return testing::AssertionSuccess();
 }
 
 std::string Hex(const Bytes& body, size_t loaded)
@@ -209,12 +216,10 @@ TEST(StoryTextDifferential, RandomStoriesDecodeAsTheElementRulesSay)
         } decoders[] = {{"DecodeStoryText", DecodeStoryText},
                         {"DecodeStoryTextByElement", DecodeStoryTextByElement}};
         for (const auto& decoder : decoders) {
-            SCOPED_TRACE(testing::Message() << decoder.Name << ", seed " << seed << ", "
-                                            << loaded << " bytes loaded: " << Hex(body, loaded));
-            EXPECT_EQ(DecodeBothPasses(decoder.Decode, body, loaded), expected);
+            ASSERT_TRUE(DecodesTo(decoder.Decode, body, loaded, expected))
+                << decoder.Name << ", seed " << seed << ", " << loaded
+                << " bytes loaded: " << Hex(body, loaded);
         }
-        if (testing::Test::HasFailure())
-            return;
     }
 }
 
@@ -242,21 +247,32 @@ std::vector<BYTE> CodesWhere(bool plain)
     return codes;
 }
 
-// Checks both primitives of `run` on bytes[0, limit) against the byte loop: the length, the
-// widened units, and nothing written past them.
-void CheckRun(const RunImplementation& run, const BYTE* bytes, size_t limit, WCHAR* output,
-              size_t outputRoom)
+// Both primitives of `run` on bytes[0, limit) against the byte loop: the length, the widened
+// units, and nothing written past them.
+testing::AssertionResult RunMatches(const RunImplementation& run, const BYTE* bytes, size_t limit,
+                                    WCHAR* output, size_t outputRoom)
 {
     size_t expected = 0;
     while (expected < limit && IsPlainCode(bytes[expected]))
         ++expected;
-    ASSERT_EQ(run.Length(bytes, limit), expected);
+    const size_t length = run.Length(bytes, limit);
+    if (length != expected)
+        return testing::AssertionFailure() << run.Name << " length " << length << ", expected "
+                                           << expected;
     std::fill(output, output + outputRoom, WCHAR(0xBEEF));
-    ASSERT_EQ(run.Widen(bytes, limit, output), expected);
-    for (size_t i = 0; i < expected; ++i)
-        ASSERT_EQ(output[i], bytes[i]) << "unit " << i;
-    for (size_t i = expected; i < outputRoom; ++i)
-        ASSERT_EQ(output[i], 0xBEEF) << "written past the run at " << i;
+    const size_t widened = run.Widen(bytes, limit, output);
+    if (widened != expected)
+        return testing::AssertionFailure() << run.Name << " widened " << widened << ", expected "
+                                           << expected;
+    for (size_t i = 0; i < expected; ++i) {
+        if (output[i] != bytes[i])
+            return testing::AssertionFailure() << run.Name << " unit " << i << " wrong";
+    }
+    for (size_t i = expected; i < outputRoom; ++i) {
+        if (output[i] != 0xBEEF)
+            return testing::AssertionFailure() << run.Name << " wrote past the run at " << i;
+    }
+    return testing::AssertionSuccess();
 }
 
 // Every code in every lane of the word and vector blocks, among plain neighbours of every value.
@@ -266,16 +282,13 @@ TEST(PlainRuns, EveryCodeIsTakenOrStoppedAtInEveryLane)
     BYTE bytes[40];
     WCHAR output[48];
     for (const RunImplementation& run : RunImplementations) {
-        SCOPED_TRACE(run.Name);
         for (int code = 0; code < 256; ++code) {
             for (size_t at = 0; at < sizeof bytes; ++at) {
-                SCOPED_TRACE(testing::Message() << "code " << code << " at " << at);
                 for (size_t i = 0; i < sizeof bytes; ++i)
                     bytes[i] = plain[(i * 7 + code + at) % plain.size()];
                 bytes[at] = static_cast<BYTE>(code);
-                CheckRun(run, bytes, sizeof bytes, output, 48);
-                if (testing::Test::HasFatalFailure())
-                    return;
+                ASSERT_TRUE(RunMatches(run, bytes, sizeof bytes, output, 48))
+                    << "code " << code << " at " << at;
             }
         }
     }
@@ -290,20 +303,16 @@ TEST(PlainRuns, EveryLengthAlignmentAndEnd)
     alignas(16) BYTE buffer[16 + 70 + 16];
     alignas(16) WCHAR output[8 + 70 + 16];
     for (const RunImplementation& run : RunImplementations) {
-        SCOPED_TRACE(run.Name);
         for (size_t align = 0; align < 16; ++align) {
             for (size_t limit = 0; limit <= 70; ++limit) {
                 for (size_t end = 0; end <= limit; ++end) {
-                    SCOPED_TRACE(testing::Message()
-                                 << "alignment " << align << ", limit " << limit << ", end " << end);
                     for (size_t i = 0; i < sizeof buffer; ++i)
                         buffer[i] = plain[(i * 13 + limit + end) % plain.size()];
                     BYTE* bytes = buffer + align;
                     if (end < limit)
                         bytes[end] = stops[(align + limit + end) % stops.size()];
-                    CheckRun(run, bytes, limit, output + align % 8, 70 + 16);
-                    if (testing::Test::HasFatalFailure())
-                        return;
+                    ASSERT_TRUE(RunMatches(run, bytes, limit, output + align % 8, 70 + 16))
+                        << "alignment " << align << ", limit " << limit << ", end " << end;
                 }
             }
         }
@@ -315,7 +324,8 @@ TEST(PlainRuns, EveryLengthAlignmentAndEnd)
 TEST(PlainRuns, NoReadPastTheLimitAtAPageEnd)
 {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    void* mapped = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(mapped, MAP_FAILED);
     BYTE* pageEnd = static_cast<BYTE*>(mapped) + page;
     ASSERT_EQ(mprotect(pageEnd, page, PROT_NONE), 0);
@@ -323,11 +333,10 @@ TEST(PlainRuns, NoReadPastTheLimitAtAPageEnd)
     WCHAR output[100];
     for (const RunImplementation& run : RunImplementations) {
         for (size_t limit = 0; limit <= 70; ++limit) {
-            SCOPED_TRACE(testing::Message() << run.Name << ", limit " << limit);
-            CheckRun(run, pageEnd - limit, limit, output, 100);
+            EXPECT_TRUE(RunMatches(run, pageEnd - limit, limit, output, 100)) << limit;
             if (limit > 0) {
                 pageEnd[-1] = 0x0D;  // the run stops one short of the end
-                CheckRun(run, pageEnd - limit, limit, output, 100);
+                EXPECT_TRUE(RunMatches(run, pageEnd - limit, limit, output, 100)) << limit;
                 pageEnd[-1] = 'a';
             }
         }
