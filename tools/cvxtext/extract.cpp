@@ -4,6 +4,8 @@
 
 namespace {
 
+thread_local ChunkTextSink* Streaming = nullptr;
+
 // Releases a COM interface when it goes out of scope.
 template <typename Interface>
 struct Held {
@@ -22,8 +24,9 @@ void Fail(DocumentText* document, HRESULT result, FilterStep step)
     document->FailedStep = step;
 }
 
-// The chunk's text, GetText after GetText, until the filter says it was the last piece.
-bool TakeText(IFilter* filter, WideString* text, DocumentText* document)
+// The chunk's text, GetText after GetText, until the filter says it was the last piece: to the
+// sink when there is one, else to *text.
+bool TakeText(IFilter* filter, ChunkTextSink* sink, WideString* text, DocumentText* document)
 {
     WCHAR buffer[TextBufferUnits];
     for (;;) {
@@ -41,7 +44,10 @@ bool TakeText(IFilter* filter, WideString* text, DocumentText* document)
             Fail(document, E_UNEXPECTED, FilterStep::GetText);
             return false;
         }
-        text->append(buffer, count);
+        if (sink != nullptr)
+            sink->ChunkText(buffer, count);
+        else
+            text->append(buffer, count);
         if (result == FILTER_S_LAST_TEXT)
             return true;
     }
@@ -49,9 +55,20 @@ bool TakeText(IFilter* filter, WideString* text, DocumentText* document)
 
 }  // namespace
 
+StreamChunkText::StreamChunkText(ChunkTextSink* sink) : Previous(Streaming)
+{
+    Streaming = sink;
+}
+
+StreamChunkText::~StreamChunkText()
+{
+    Streaming = Previous;
+}
+
 DocumentText ExtractDocument(IClassFactory* factory, LPCWSTR path)
 {
     DocumentText document;
+    ChunkTextSink* const sink = Streaming;
     Held<IPersistFile> file;
     HRESULT result = factory->CreateInstance(nullptr, IID_IPersistFile, file.Out());
     if (FAILED(result) || file.Pointer == nullptr) {
@@ -101,8 +118,12 @@ DocumentText ExtractDocument(IClassFactory* factory, LPCWSTR path)
         }
         DWORD flags = 0;  // read as a number: a filter may set bits the enumeration lacks
         std::memcpy(&flags, &stat.flags, sizeof flags);
+        if (sink != nullptr)
+            sink->BeginChunk(chunk);
         const bool read = (flags & CHUNK_TEXT) == 0 ||
-                          TakeText(filter.Pointer, &chunk.Text, &document);
+                          TakeText(filter.Pointer, sink, &chunk.Text, &document);
+        if (sink != nullptr)
+            sink->EndChunk(chunk);
         document.Chunks.push_back(std::move(chunk));
         if (!read)
             return document;

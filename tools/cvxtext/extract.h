@@ -3,6 +3,7 @@
 
 #include "platform/platform.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,5 +31,33 @@ struct DocumentText {
 // Load, Init(IFILTER_INIT_APPLY_INDEX_ATTRIBUTES), then every chunk and its text, through a
 // new filter object from `factory`, released before returning. A story the filter passes over
 // for want of memory sets Result to E_OUTOFMEMORY and reading goes on; any other failure ends
-// the document.
+// the document. With a sink streaming on this thread (StreamChunkText), the text goes there
+// instead, and every chunk's Text stays empty.
 DocumentText ExtractDocument(IClassFactory* factory, LPCWSTR path);
+
+// Takes the chunks' text piece by piece as the filter hands it out, so that it is written out
+// without first being gathered: BeginChunk for each chunk read (its Text still empty), ChunkText
+// for each piece, in order (a piece may end between the two units of a surrogate pair), then
+// EndChunk, also when the text failed partway.
+class ChunkTextSink {
+public:
+    virtual void BeginChunk(const ExtractedChunk& chunk) = 0;
+    virtual void ChunkText(const WCHAR* text, std::size_t count) = 0;
+    virtual void EndChunk(const ExtractedChunk& chunk) = 0;
+
+protected:
+    ~ChunkTextSink() = default;
+};
+
+// While it lives, ExtractDocument on this thread gives the text to `sink` (for callers that
+// reach ExtractDocument through others, such as ReadDocument). Nested, the innermost has it.
+class StreamChunkText {
+public:
+    explicit StreamChunkText(ChunkTextSink* sink);
+    ~StreamChunkText();
+    StreamChunkText(const StreamChunkText&) = delete;
+    StreamChunkText& operator=(const StreamChunkText&) = delete;
+
+private:
+    ChunkTextSink* Previous;
+};

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -28,6 +29,7 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -39,11 +41,9 @@ namespace {
 
 enum ExitStatus { ExitRead = 0, ExitFailed = 1, ExitUsage = 2, ExitNoFilter = 2 };
 
-enum class Format { Plain, Json, Chunks };
-
 struct Options {
     std::vector<std::string> Files;
-    Format Output = Format::Plain;
+    OutputFormat Output = OutputFormat::Plain;
     bool Recursive = false;
     bool Quiet = false;
     unsigned Jobs = 1;
@@ -127,32 +127,54 @@ private:
     Clock::time_point Drawn;
 };
 
-// Standard output through one large buffer; remembers the first failed write.
+// Standard output, in large blocks; remembers the first failed write. Texts are gathered until
+// about a block's worth has come (on a terminal, each goes out at once). On POSIX they go out
+// from where they are, with writev; elsewhere through one large stdio buffer.
 class Output {
 public:
     Output()
     {
         if (StandardOutputWasMissing())
             Failed = EBADF;
-        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+#ifdef _WIN32
+        // A buffer of our own: given none, the C library takes the size of its own choosing.
+        // It outlives every write, the flush at exit included.
+        static char buffer[BlockBytes];
+        std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+#endif
         Interactive = StandardOutputIsTerminal();
     }
 
-    bool Write(const std::string& text)
+    bool Write(std::string text)
     {
-        if (Failed == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-            Failed = errno != 0 ? errno : EIO;
-        if (Interactive)
+        if (Failed != 0)
+            return false;
+        if (!text.empty()) {
+            GatheredBytes += text.size();
+            Gathered.push_back(std::move(text));
+        }
+        if (Interactive || GatheredBytes >= BlockBytes || Gathered.size() >= MaxGathered)
             Flush();
         return Failed == 0;
     }
 
     bool Flush()
     {
+        if (Failed == 0)
+            WriteGathered();
+        GatheredBytes = 0;
+        for (std::string& text : Gathered)
+            Written.push_back(std::move(text));
+        Gathered.clear();
+#ifdef _WIN32
         if (Failed == 0 && std::fflush(stdout) != 0)
             Failed = errno != 0 ? errno : EIO;
+#endif
         return Failed == 0;
     }
+
+    // The texts written so far, for their strings to be used again.
+    std::vector<std::string>& Done() { return Written; }
 
     std::string Problem() const
     {
@@ -163,20 +185,74 @@ public:
     }
 
 private:
+    static constexpr std::size_t BlockBytes = std::size_t(1) << 20;
+    static constexpr std::size_t MaxGathered = 64;  // well within any system's IOV_MAX
+
+#ifdef _WIN32
+    void WriteGathered()
+    {
+        for (const std::string& text : Gathered)
+            if (Failed == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+                Failed = errno != 0 ? errno : EIO;
+    }
+#else
+    void WriteGathered()
+    {
+        std::vector<iovec> parts;
+        for (std::string& text : Gathered)
+            parts.push_back(iovec{&text[0], text.size()});
+        std::size_t first = 0;
+        while (first < parts.size()) {
+            const ssize_t put =
+                writev(STDOUT_FILENO, &parts[first], static_cast<int>(parts.size() - first));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                Failed = errno;
+                return;
+            }
+            // A short write leaves the rest for the next round.
+            std::size_t left = static_cast<std::size_t>(put);
+            while (first < parts.size() && left >= parts[first].iov_len)
+                left -= parts[first++].iov_len;
+            if (left > 0) {
+                parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + left;
+                parts[first].iov_len -= left;
+            }
+        }
+    }
+#endif
+
     bool Interactive = false;
     int Failed = 0;
+    std::vector<std::string> Gathered;  // to be written, in order
+    std::size_t GatheredBytes = 0;
+    std::vector<std::string> Written;
 };
 
-// ---- The batch: workers filter documents, the main thread writes them in argument order. ----
+// ---- The batch: workers filter and format documents, the main thread writes them in argument
+// order. ----
+
+// A document as it goes out: its output, and how reading it ended.
+struct FormattedDocument {
+    std::string Text;
+    HRESULT Result = S_OK;
+    std::string Reason;
+};
 
 class Batch {
 public:
-    // `own` is the calling thread's session, for reading inline when no worker starts.
-    Batch(const std::vector<DocumentItem>& items, const FilterSource& source, FilterSession* own,
-          unsigned jobs)
-        : Items(items), Source(source), Own(own), Results(items.size()),
-          // Documents read ahead of the one being written are held in memory: keep them few.
-          Window(std::max<std::size_t>(4 * static_cast<std::size_t>(jobs), 8))
+    // `own` is the calling thread's session, for reading inline when no worker starts. With
+    // `eachAtOnce` the writer gets each document as soon as it is read (for a terminal);
+    // otherwise, once it has to wait, it waits for a run of them.
+    Batch(const std::vector<DocumentItem>& items, OutputFormat format,
+          const FilterSource& source, FilterSession* own, unsigned jobs, bool eachAtOnce)
+        : Items(items), Form(format), Source(source), Own(own), Results(items.size()),
+          // Documents read ahead of the one being written are held in memory: keep them few,
+          // or small.
+          Window(std::max<std::size_t>(4 * static_cast<std::size_t>(jobs), 8)),
+          SmallWindow(64 * static_cast<std::size_t>(jobs) + Window),
+          WakeRun(eachAtOnce ? 1 : std::min<std::size_t>(8, Window))
     {
         const std::size_t count = std::min<std::size_t>(jobs, items.size());
         for (std::size_t index = 0; index < count; ++index) {
@@ -202,39 +278,114 @@ public:
     // The result of document `index`, in order (0, 1, 2...). While waiting, `tick` runs now and
     // then.
     template <typename Tick>
-    DocumentText Take(std::size_t index, Tick tick)
+    FormattedDocument Take(std::size_t index, Tick tick)
     {
         if (Workers.empty())
-            return Read(*Own, Items[index]);
+            return Produce(*Own, Items[index]);
         std::unique_lock<std::mutex> guard(Lock);
-        while (!Results[index])
-            if (Ready.wait_for(guard, std::chrono::milliseconds(100)) == std::cv_status::timeout) {
-                guard.unlock();
-                tick();
-                guard.lock();
-            }
-        DocumentText result = std::move(*Results[index]);
+        if (!Results[index]) {
+            // Woken for every document, the writer would cost a core's time for each; so it
+            // waits until a few are ready, all within the window, so that they will be.
+            Awaited = index;
+            Waiting = true;
+            while (!RunReady(index))
+                if (Ready.wait_for(guard, std::chrono::milliseconds(100)) ==
+                    std::cv_status::timeout) {
+                    guard.unlock();
+                    tick();
+                    guard.lock();
+                }
+            Waiting = false;
+        }
+        FormattedDocument result = std::move(*Results[index]);
         Results[index].reset();
+        HeldBytes -= result.Text.size();
         NextToWrite = index + 1;
         guard.unlock();
         Room.notify_all();
         return result;
     }
 
-private:
-    static DocumentText Read(const FilterSession& session, const DocumentItem& item)
+    // Gives back a document's text once written, for a later document to be formatted into, so
+    // that the output does not grow (and touch fresh memory) from nothing for every document.
+    // A few are kept, none larger than MaxSpareCapacity: memory stays bounded.
+    void Recycle(std::string text)
     {
-        if (session.Factory() == nullptr)
-            return ModuleFailure(session.Result());
+        if (Workers.empty() || text.capacity() > MaxSpareCapacity)
+            return;
+        text.clear();
+        std::lock_guard<std::mutex> guard(Lock);
+        if (Spare.size() < Workers.size() + 2)
+            Spare.push_back(std::move(text));
+    }
+
+private:
+    static constexpr std::size_t MaxSpareCapacity = std::size_t(16) << 20;
+
+    // The document read and in its output form, by the reading thread, so that the writer only
+    // writes: the text goes from the filter's pieces straight into the output.
+    FormattedDocument Produce(const FilterSession& session, const DocumentItem& item,
+                              std::string text = std::string()) const
+    {
+        FormattedDocument formatted;
+        formatted.Text = std::move(text);
         try {
-            return ReadDocument(session.Factory(), item);
+            DocumentFormatter formatter(Form, &formatted.Text, item.Shown);
+            DocumentText document;
+            if (session.Factory() == nullptr) {
+                document = ModuleFailure(session.Result());
+            } else {
+                const StreamChunkText streaming(&formatter);
+                document = ReadDocument(session.Factory(), item);
+            }
+            formatter.Finish(document);
+            formatted.Result = document.Result;
+            formatted.Reason = std::move(document.Reason);
+            return formatted;
         } catch (const std::bad_alloc&) {
-            // The text is more than this process can hold; the next document may fit.
-            DocumentText failed;
-            failed.Result = E_OUTOFMEMORY;
-            failed.Reason = "out of memory";
-            return failed;
+        } catch (const std::length_error&) {
         }
+        // The text is more than this process can hold; the next document may fit. What was
+        // formatted of this one is dropped (it may stop inside a record), and it goes out as
+        // failed.
+        DocumentText failed;
+        failed.Result = E_OUTOFMEMORY;
+        failed.Reason = "out of memory";
+        formatted.Text = std::string();
+        formatted.Result = failed.Result;
+        formatted.Reason = failed.Reason;
+        try {
+            AppendDocument(&formatted.Text, Form, item.Shown, failed);
+        } catch (const std::bad_alloc&) {
+            formatted.Text = std::string();  // the message on standard error still tells
+        }
+        return formatted;
+    }
+
+    // Whether the documents from `index` on that are read, one after another, are enough for
+    // the writer to go on: WakeRun of them, WakeBytes of text, or all that are left.
+    bool RunReady(std::size_t index) const
+    {
+        std::size_t bytes = 0;
+        for (std::size_t next = index; next < index + WakeRun; ++next) {
+            if (next == Items.size())
+                return true;
+            if (!Results[next])
+                return false;
+            bytes += Results[next]->Text.size();
+            if (bytes >= WakeBytes)
+                return true;
+        }
+        return true;
+    }
+
+    // Whether a worker may start on the next document. Past Window documents ahead of the
+    // writer, it may while those read hold little: many small documents then keep the workers
+    // going through a writer that waits its turn for a core.
+    bool HasRoom() const
+    {
+        const std::size_t ahead = NextToTake - NextToWrite;
+        return ahead < Window || (ahead < SmallWindow && HeldBytes < SmallWindowBytes);
     }
 
     void Work()
@@ -243,32 +394,49 @@ private:
         const FilterSession session(Source);
         for (;;) {
             std::size_t index;
+            std::string text;
             {
                 std::unique_lock<std::mutex> guard(Lock);
                 Room.wait(guard, [this] {
-                    return Stopping || NextToTake >= Items.size() ||
-                           NextToTake < NextToWrite + Window;
+                    return Stopping || NextToTake >= Items.size() || HasRoom();
                 });
                 if (Stopping || NextToTake >= Items.size())
                     return;
                 index = NextToTake++;
+                if (!Spare.empty()) {
+                    text = std::move(Spare.back());
+                    Spare.pop_back();
+                }
             }
-            DocumentText result = Read(session, Items[index]);
+            FormattedDocument result = Produce(session, Items[index], std::move(text));
+            bool wake;
             {
                 std::lock_guard<std::mutex> guard(Lock);
+                HeldBytes += result.Text.size();
                 Results[index] = std::move(result);
+                wake = Waiting && RunReady(Awaited);
             }
-            Ready.notify_one();
+            if (wake)
+                Ready.notify_one();
         }
     }
 
     const std::vector<DocumentItem>& Items;
+    const OutputFormat Form;
     const FilterSource& Source;
     FilterSession* Own;
-    std::vector<std::optional<DocumentText>> Results;
+    std::vector<std::optional<FormattedDocument>> Results;
     std::size_t Window;
+    std::size_t SmallWindow;
+    static constexpr std::size_t SmallWindowBytes = std::size_t(16) << 20;
+    std::size_t HeldBytes = 0;  // the text of the documents read and not yet taken
     std::mutex Lock;
-    std::condition_variable Ready;  // a result came in
+    std::condition_variable Ready;  // the run the writer waits for came in
+    std::size_t WakeRun;
+    static constexpr std::size_t WakeBytes = std::size_t(1) << 20;
+    bool Waiting = false;    // the writer waits for the run from Awaited
+    std::size_t Awaited = 0;
+    std::vector<std::string> Spare;  // written texts' strings, emptied, for the workers to reuse
     std::condition_variable Room;   // the writer moved on, or the batch stops
     std::size_t NextToTake = 0;
     std::size_t NextToWrite = 0;
@@ -342,7 +510,9 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options* opti
     }
     if (json && chunks)
         return UsageError("--json and --chunks cannot be used together");
-    options->Output = json ? Format::Json : chunks ? Format::Chunks : Format::Plain;
+    options->Output = json     ? OutputFormat::Json
+                      : chunks ? OutputFormat::Chunks
+                               : OutputFormat::Plain;
     if (options->Registration) {
         if (!options->Files.empty() || json || chunks)
             return UsageError("--registration takes no files and no output format");
@@ -406,19 +576,17 @@ int Run(int argc, const char* const* argv)
     Progress progress(!options.Quiet && StandardErrorIsTerminal() && !StandardOutputIsTerminal(),
                       items.size());
     int status = ExitRead;
-    std::string text;
     {
-        Batch batch(items, source, &session, options.Jobs);
+        Batch batch(items, options.Output, source, &session, options.Jobs,
+                    StandardOutputIsTerminal());
         for (std::size_t index = 0; index < items.size(); ++index) {
-            const DocumentText document = batch.Take(index, [&] { progress.Update(index); });
+            FormattedDocument document = batch.Take(index, [&] { progress.Update(index); });
             const DocumentItem& item = items[index];
-            text.clear();
-            switch (options.Output) {
-            case Format::Plain: AppendPlainText(&text, document); break;
-            case Format::Json: AppendJsonLine(&text, item.Shown, document); break;
-            case Format::Chunks: AppendChunkDump(&text, item.Shown, document); break;
-            }
-            if (!output.Write(text))
+            const bool written = output.Write(std::move(document.Text));
+            for (std::string& done : output.Done())
+                batch.Recycle(std::move(done));
+            output.Done().clear();
+            if (!written)
                 break;
             if (document.Result != S_OK) {
                 status = ExitFailed;
