@@ -21,7 +21,8 @@ inline WideString WriteScratchFile(const BYTE* data, size_t size)
     FILE* file = std::fopen(scratch.Path.c_str(), "wb");
     if (file == nullptr)
         std::abort();
-    std::fwrite(data, 1, size, file);
+    if (size > 0)
+        std::fwrite(data, 1, size, file);
     std::fclose(file);
     return WideString(scratch.Path.begin(), scratch.Path.end());
 }

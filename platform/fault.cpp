@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
 namespace {
 
@@ -20,6 +21,14 @@ std::atomic<bool> AnyArmed{false};
 std::atomic<ULONG> CallCounts[FaultPointCount];
 std::atomic<SIZE_T> Largest{0};
 std::atomic<DWORD> ReadLimit{0};
+std::atomic<ULONG> Fired{0};
+bool HaveFiredCounts = false;  // guarded by FaultLock, as FiredCounts
+ULONG FiredCounts[FaultPointCount];
+
+// Byte accounting: the size of every block held, by address.
+std::mutex BytesLock;
+std::unordered_map<void*, SIZE_T> HeldBlocks;
+SIZE_T BytesHeld = 0, BytesPeak = 0, BytesTotal = 0;
 
 struct Version {
     DWORD PlatformId, Major, Minor;
@@ -44,9 +53,12 @@ void ResetFaults()
         CallCounts[point] = 0;
     }
     AnyArmed = false;
+    Fired = 0;
+    HaveFiredCounts = false;
     Largest = 0;
     ReadLimit = 0;
     Reported = DefaultVersion;
+    ResetAllocationCounts();
 }
 
 bool FaultInjectable(FaultPoint point)
@@ -75,6 +87,25 @@ bool TakeFault(FaultPoint point, DWORD* error)
     if (--fault.Count == 0)
         fault.Armed = false;
     *error = fault.Error;
+    Fired.fetch_add(1, std::memory_order_relaxed);
+    for (int other = 0; other < FaultPointCount; ++other)
+        FiredCounts[other] = CallCounts[other].load(std::memory_order_relaxed);
+    HaveFiredCounts = true;
+    return true;
+}
+
+ULONG FaultsFired()
+{
+    return Fired.load(std::memory_order_relaxed);
+}
+
+bool CallCountsAtLastFault(ULONG counts[FaultPointCount])
+{
+    std::lock_guard<std::mutex> guard(FaultLock);
+    if (!HaveFiredCounts)
+        return false;
+    for (int point = 0; point < FaultPointCount; ++point)
+        counts[point] = FiredCounts[point];
     return true;
 }
 
@@ -101,7 +132,15 @@ void* ZeroedAllocate(SIZE_T size)
     DWORD error = 0;
     if (TakeFault(FaultAllocate, &error))
         return nullptr;
-    return std::calloc(1, size);
+    void* block = std::calloc(1, size);
+    CountAllocation(block, size);
+    return block;
+}
+
+void ZeroedFree(void* block)
+{
+    CountRelease(block);
+    std::free(block);
 }
 
 SIZE_T LargestAllocation()
@@ -114,12 +153,66 @@ void* ObjectAllocate(SIZE_T size)
     DWORD error = 0;
     if (TakeFault(FaultObjectAllocate, &error))
         return nullptr;
-    return ::operator new(size, std::nothrow);
+    void* block = ::operator new(size, std::nothrow);
+    CountAllocation(block, size);
+    return block;
 }
 
 void ObjectFree(void* pointer)
 {
+    CountRelease(pointer);
     ::operator delete(pointer);
+}
+
+void CountAllocation(void* block, SIZE_T size)
+{
+    if (block == nullptr)
+        return;
+    std::lock_guard<std::mutex> guard(BytesLock);
+    SIZE_T& held = HeldBlocks[block];
+    // An address handed out again was released without being counted.
+    BytesHeld = BytesHeld - held + size;
+    held = size;
+    BytesTotal += size;
+    if (BytesHeld > BytesPeak)
+        BytesPeak = BytesHeld;
+}
+
+void CountRelease(void* block)
+{
+    if (block == nullptr)
+        return;
+    std::lock_guard<std::mutex> guard(BytesLock);
+    auto found = HeldBlocks.find(block);
+    if (found == HeldBlocks.end())
+        return;  // allocated before the last reset
+    BytesHeld -= found->second;
+    HeldBlocks.erase(found);
+}
+
+SIZE_T AllocatedBytesTotal()
+{
+    std::lock_guard<std::mutex> guard(BytesLock);
+    return BytesTotal;
+}
+
+SIZE_T AllocatedBytesPeak()
+{
+    std::lock_guard<std::mutex> guard(BytesLock);
+    return BytesPeak;
+}
+
+SIZE_T AllocatedBytesHeld()
+{
+    std::lock_guard<std::mutex> guard(BytesLock);
+    return BytesHeld;
+}
+
+void ResetAllocationCounts()
+{
+    std::lock_guard<std::mutex> guard(BytesLock);
+    HeldBlocks.clear();
+    BytesHeld = BytesPeak = BytesTotal = 0;
 }
 
 #ifdef _WIN32
@@ -127,6 +220,10 @@ void ObjectFree(void* pointer)
 // GetVersionExW is the system's.
 bool SetReportedVersion(DWORD, DWORD, DWORD) { return false; }
 bool ReportedVersion(DWORD*, DWORD*, DWORD*) { return false; }
+
+// The system's handles are not ours to count.
+ULONG OpenFileHandles() { return 0; }
+ULONG OpenKeyHandles() { return 0; }
 
 #else
 

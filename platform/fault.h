@@ -47,6 +47,12 @@ bool TakeFault(FaultPoint point, DWORD* error);
 // Calls seen at a point since the last reset (stand-in calls and allocations only).
 ULONG FaultCallCount(FaultPoint point);
 
+// Armed faults that have fired since the last reset.
+ULONG FaultsFired();
+// The call counts of every point as they stood just after the latest fault that fired since the
+// last reset; false when none has fired. Tells which calls were made after a failure.
+bool CallCountsAtLastFault(ULONG counts[FaultPointCount]);
+
 // Caps the bytes one stand-in ReadFile call returns (0: no cap), to exercise read loops.
 void LimitReadSize(DWORD bytes);
 DWORD ReadSizeLimit();
@@ -60,6 +66,28 @@ SIZE_T LargestAllocation();
 // out of memory or when FaultObjectAllocate fires. Release it with ObjectFree.
 void* ObjectAllocate(SIZE_T size);
 void ObjectFree(void* pointer);
+
+// Releases a block from ZeroedAllocate (null is ignored), as std::free does, counting it.
+void ZeroedFree(void* block);
+
+// Bytes asked of ZeroedAllocate, ObjectAllocate and the stand-in's CoTaskMemAlloc since the last
+// reset: in all, and the most held at once. A block is held from its allocation until it is
+// released through ZeroedFree, ObjectFree or CoTaskMemFree, or until the allocator hands its
+// address out again (it was then released some other way, as std::free); a block released
+// otherwise and not yet reused still counts as held, so the peak never reads low.
+SIZE_T AllocatedBytesTotal();
+SIZE_T AllocatedBytesPeak();
+SIZE_T AllocatedBytesHeld();
+// Starts the byte counts afresh (ResetFaults does too); blocks held before are forgotten.
+void ResetAllocationCounts();
+// Bookkeeping behind the counts, for the stand-in's task allocator.
+void CountAllocation(void* block, SIZE_T size);
+void CountRelease(void* block);
+
+// Handles the stand-in holds open: files, and registry keys other than the predefined one. Both
+// 0 where the calls are the system's.
+ULONG OpenFileHandles();
+ULONG OpenKeyHandles();
 
 // The version the stand-in's GetVersionExW reports (platform, major and minor version); NT 6.1
 // after a reset. False, changing nothing, where GetVersionExW is the real one.

@@ -18,11 +18,14 @@ LPVOID WINAPI CoTaskMemAlloc(SIZE_T size)
     if (TakeFault(FaultTaskAllocate, &error))
         return nullptr;
     // The task allocator answers a request of 0 bytes with a valid block.
-    return std::malloc(size == 0 ? 1 : size);
+    void* block = std::malloc(size == 0 ? 1 : size);
+    CountAllocation(block, size == 0 ? 1 : size);
+    return block;
 }
 
 void WINAPI CoTaskMemFree(LPVOID pointer)
 {
+    CountRelease(pointer);
     std::free(pointer);
 }
 

@@ -319,6 +319,15 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
     return low;
 }
 
+ULONG OpenFileHandles()
+{
+    std::lock_guard<std::mutex> guard(TableLock);
+    ULONG open = 0;
+    for (const OpenFile& file : Table)
+        open += file.InUse ? 1 : 0;
+    return open;
+}
+
 BOOL WINAPI CloseHandle(HANDLE object)
 {
     DWORD fault = 0;

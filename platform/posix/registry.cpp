@@ -572,6 +572,15 @@ LONG WINAPI RegCloseKey(HKEY key)
     });
 }
 
+ULONG OpenKeyHandles()
+{
+    std::lock_guard<std::mutex> guard(TreeLock);
+    ULONG open = 0;
+    for (const Handle& handle : Handles)
+        open += handle.Target ? 1 : 0;
+    return open;
+}
+
 BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info)
 {
     DWORD fault = 0;
