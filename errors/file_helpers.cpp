@@ -3,7 +3,6 @@
 #include "errors/checked_calls.h"
 #include "platform/fault.h"
 
-#include <cstdlib>
 
 ErrorBlock* OpenFileChecked(LPCWSTR path, HANDLE* handle)
 {
@@ -38,10 +37,11 @@ ErrorBlock* GetFilePosition(HANDLE file, LONG* position)
     return nullptr;
 }
 
-void SeekTo(HANDLE file, LONG position)
+bool SeekTo(HANDLE file, LONG position)
 {
     DWORD result = 0;
-    CheckedSetFilePointer(&result, file, position, FILE_BEGIN);
+    return CheckedSetFilePointer(&result, file, position, FILE_BEGIN) != nullptr ||
+           result != static_cast<DWORD>(position);
 }
 
 ErrorBlock* AtEndOfFile(HANDLE file, bool* atEnd)
@@ -74,6 +74,6 @@ ErrorBlock* AllocZeroed(void** output, SIZE_T size)
 void FreeAndClear(void** pointer)
 {
     if (*pointer != nullptr)
-        std::free(*pointer);
+        ZeroedFree(*pointer);
     *pointer = nullptr;
 }

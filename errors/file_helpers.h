@@ -15,8 +15,9 @@ ErrorBlock* ReadExact(HANDLE file, LPVOID buffer, DWORD count);
 // The current file position, as a signed 32-bit value.
 ErrorBlock* GetFilePosition(HANDLE file, LONG* position);
 
-// Moves to `position` from the start of the file; failures are not reported.
-void SeekTo(HANDLE file, LONG position);
+// Moves to `position` from the start of the file. True when the file is not there afterwards:
+// the call failed, with or without an error (the error block is made and dropped).
+bool SeekTo(HANDLE file, LONG position);
 
 // Sets *atEnd to (position >= size), both signed. Leaves *atEnd untouched when the size or the
 // position cannot be had (the error is returned), or when the size reads as 0xFFFFFFFF.

@@ -29,7 +29,8 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 
 STDAPI DllCanUnloadNow()
 {
-    return ModuleObjectCount > 0 ? S_FALSE : S_OK;
+    // An interlocked read: other threads change the count while this one asks.
+    return InterlockedCompareExchange(&ModuleObjectCount, 0, 0) > 0 ? S_FALSE : S_OK;
 }
 
 CIFilter& CIFilter::operator=(const CIFilter& other)

@@ -482,6 +482,7 @@ extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, size_t size)
         FUZZ_CHECK(unknown->Release() > 0);
     FUZZ_CHECK(filter->Release() == 0);
     FUZZ_CHECK(!HeldOpen(path.c_str()));
+    FUZZ_CHECK(OpenFileHandles() == 0);
     FUZZ_CHECK(ModuleObjectCount == (locked ? 1 : 0));
     FUZZ_CHECK(DllCanUnloadNow() == (locked ? S_FALSE : S_OK));
     if (locked) {

@@ -77,6 +77,7 @@ void ScanAsDocument(const BYTE* data, size_t size)
     // Body and text buffers follow the file's real size, whatever its counts say.
     FUZZ_CHECK(LargestAllocation() <= 2 * TextBound(size) + 1);
     FUZZ_CHECK(!CloseDocument(handle));
+    FUZZ_CHECK(OpenFileHandles() == 0);
 }
 
 }  // namespace

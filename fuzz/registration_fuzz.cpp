@@ -10,8 +10,9 @@
 // unregistration answers S_OK or S_FALSE, adds and changes nothing, removes only the kinds of
 // keys and values it owns, and S_OK means none of our handler's keys is left. Registering twice
 // changes nothing; registering then unregistering on a registry with none of our names leaves it
-// as it was, with an empty .zcv key (and CLSID) added. Any crash, leak, registry handle left open
-// or wrong answer is a finding.
+// as it was, with an empty .zcv key (and CLSID) added; unregistering again changes nothing.
+// Calls into which the injected failure fired are held only to what the module may do. Any
+// crash, leak, registry handle left open or wrong answer is a finding.
 #include "fuzz/fuzz_check.h"
 #include "fuzz/registry_input.h"
 #include "platform/fault.h"
@@ -564,6 +565,12 @@ void CheckDocumentClassRoute(bool openOnly)
                    Same(text, CVX_HANDLER));
 }
 
+// A new PersistentHandler key under CLSID that is not CLSID\<class>\PersistentHandler.
+bool IsStrayClassHandler(const Names& names)
+{
+    return IsNamed(names, 0, "CLSID") && IsHandlerKey(names) && names.size() != 3;
+}
+
 // `faulted`: the injected failure fired in this call. The registry then answered what it never
 // does (a value that is there reported missing, say), so only what the module may do is held,
 // not what success promises.
@@ -595,6 +602,9 @@ void CheckRegistration(const Node& before, const Node& after, bool openOnly, con
                                const Node* oldParent) {
         FUZZ_CHECK(now != nullptr);  // nothing is removed
         if (old == nullptr) {
+            // A class id read from the registry is a single name: no handler key lands
+            // elsewhere under CLSID.
+            FUZZ_CHECK(!IsStrayClassHandler(names));
             // A new key: in open-only mode no document class or ProgID is created.
             if (openOnly) {
                 const bool allowed =
@@ -602,7 +612,7 @@ void CheckRegistration(const Node& before, const Node& after, bool openOnly, con
                     InOurClasses(names) ||
                     (names.size() == 2 && IsNamed(names, 0, ".zcv") && IsHandlerKey(names)) ||
                     // the handler of a class that was there
-                    (names.size() >= 3 && IsNamed(names, 0, "CLSID") && IsHandlerKey(names) &&
+                    (names.size() == 3 && IsNamed(names, 0, "CLSID") && IsHandlerKey(names) &&
                      oldParent != nullptr);
                 FUZZ_CHECK(allowed);
             } else {
@@ -764,6 +774,11 @@ extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, size_t size)
         const HRESULT result = step == StepRegister ? DllRegisterServer() : DllUnregisterServer();
         fault.Hold(version);
         const bool faultedNow = fault.Fired && !firedBefore;
+        // Every key the call opened is closed; a close made to fail leaves its handle open, and
+        // the fuzzer closes it so that such handles do not pile up over a run.
+        if (faultedNow && fault.Point == FaultRegCloseKey)
+            CloseHandlesLeftOpen(handles);
+        FUZZ_CHECK(OpenKeyHandles() == 0);
         const Node after = TakeSnapshot();
         if (step == StepRegister)
             CheckRegistration(before, after, openOnly, fault, faultedNow, result);
@@ -793,11 +808,6 @@ extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, size_t size)
     }
 
     ResetFaults();
-    if (fault.Fired && fault.Point == FaultRegCloseKey) {
-        // The close made to fail left its handle open: closed here, so that such handles do not
-        // pile up over a run.
-        CloseHandlesLeftOpen(handles);
-    }
     FUZZ_CHECK(NextHandles() == handles);
     ClearRegistry();
     return 0;

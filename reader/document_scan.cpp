@@ -13,26 +13,39 @@ namespace {
 // count.
 const DWORD MaxTextUnits = 0x3FFFFFFF;
 
-// Bytes from the current position to the end of the file (0 past it), and the position.
-ErrorBlock* MeasureRest(HANDLE handle, LONG* position, DWORD* rest)
+// Bytes from the current position to the end of the file (0 past it), and the position. True
+// when either cannot be had, also where a call failed without an error (a size or position of
+// 0xFFFFFFFF).
+bool MeasureRest(HANDLE handle, LONG* position, DWORD* rest)
 {
     DWORD size = 0;
-    if (ErrorBlock* error = CheckedGetFileSize(&size, handle))
-        return error;
-    if (ErrorBlock* error = GetFilePosition(handle, position))
-        return error;
+    if (CheckedGetFileSize(&size, handle) != nullptr || size == INVALID_FILE_SIZE)
+        return true;
+    if (GetFilePosition(handle, position) != nullptr || *position < 0)
+        return true;
     LONG signedSize = static_cast<LONG>(size);
     *rest = signedSize > *position ? static_cast<DWORD>(signedSize - *position) : 0;
-    return nullptr;
+    return false;
 }
 
 // Ends the scan before the end of the file: the position moves to the end, so that every later
-// step finds the end at once rather than read on from inside the record that ended it.
-void EndScanHere(HANDLE handle)
+// step finds the end at once rather than read on from inside the record that ended it. True when
+// the file cannot be moved there; the scan must then fail, since a later step would read on.
+// A size that reads as negative (past a signed 32-bit value, or 0xFFFFFFFF without an error) is
+// an end to every later step already, as long as it reads so.
+bool EndScanHere(HANDLE handle)
 {
     DWORD size = 0;
-    if (CheckedGetFileSize(&size, handle) == nullptr)
-        SeekTo(handle, static_cast<LONG>(size));
+    if (CheckedGetFileSize(&size, handle) != nullptr)
+        return true;
+    return static_cast<LONG>(size) >= 0 && SeekTo(handle, static_cast<LONG>(size));
+}
+
+// A read that failed with an error, as against one cut short by the end of the file (program
+// error 3).
+bool ReadFailed(ErrorBlock* error)
+{
+    return error != nullptr && !IsProgramError(error);
 }
 
 // Loads the body of the text story whose header has just been read and decodes it. Only the
@@ -44,7 +57,7 @@ bool LoadTextStory(HANDLE handle, DWORD bodyLength, bool* atEnd, WCHAR** text, D
     *length = 0;
     LONG position = 0;
     DWORD rest = 0;
-    if (MeasureRest(handle, &position, &rest) != nullptr) {
+    if (MeasureRest(handle, &position, &rest)) {
         *atEnd = true;
         return true;
     }
@@ -53,11 +66,17 @@ bool LoadTextStory(HANDLE handle, DWORD bodyLength, bool* atEnd, WCHAR** text, D
     BYTE* body = nullptr;
     if (AllocZeroed(&body, loaded) != nullptr) {
         // Step over the body, so that a later call goes on with the next record rather than
-        // taking body bytes for a header.
-        SeekTo(handle, static_cast<LONG>(position + loaded));
+        // taking body bytes for a header; where that fails, the scan cannot go on.
+        *atEnd = SeekTo(handle, static_cast<LONG>(position + loaded));
         return true;
     }
-    ReadExact(handle, body, loaded);  // a short read leaves zeros, which yield nothing
+    // A read cut short leaves zeros, which yield nothing; a read that failed is a failure, and
+    // the text its bytes would hold is not made up.
+    if (ReadFailed(ReadExact(handle, body, loaded))) {
+        FreeAndClear(&body);
+        *atEnd = true;
+        return true;
+    }
 
     const TextStoryBody story{body, loaded};
     DWORD count = 0;
@@ -89,7 +108,11 @@ bool OpenDocument(HANDLE* handle, LPCWSTR path)
     if (OpenFileChecked(path, &opened) != nullptr || opened == nullptr)
         return true;
     BYTE preamble[PreambleSize];
-    ReadExact(opened, preamble, PreambleSize);  // a shorter file opens and ends at once
+    // A shorter file opens and ends at once; a file that cannot be read does not open.
+    if (ReadFailed(ReadExact(opened, preamble, PreambleSize))) {
+        CloseDocument(opened);
+        return true;
+    }
     *handle = opened;
     return false;
 }
@@ -105,42 +128,45 @@ bool ReadNextStoryText(HANDLE handle, bool* atEnd, WCHAR** text, DWORD* length)
             return true;
         }
         if (ended) {
+            // A size that reads as 0xFFFFFFFF without an error also lands here: the position is
+            // moved to the end, so that the end stays one.
             *atEnd = true;
-            return false;
+            return EndScanHere(handle);
         }
 
         BYTE header[ChunkHeaderSize] = {};
         if (ErrorBlock* error = ReadExact(handle, header, ChunkHeaderSize)) {
             // A header cut short by the end of the file is where the document ends; a read that
-            // failed is a failure as well.
+            // failed is a failure.
             *atEnd = true;
-            return !IsProgramError(error);
+            return ReadFailed(error) || EndScanHere(handle);
         }
         const LONG recordLength = ReadLittleEndianLong(header + RecordLengthOffset);
         const LONG recordType = ReadLittleEndianLong(header + RecordTypeOffset);
         // A record shorter than its own header would send the scan back or into itself: the
         // document's readable part ends there.
         if (recordLength < static_cast<LONG>(ChunkHeaderSize)) {
-            EndScanHere(handle);
             *atEnd = true;
-            return false;
+            return EndScanHere(handle);
         }
         const DWORD bodyLength = static_cast<DWORD>(recordLength) - ChunkHeaderSize;
         if (recordType == TextStoryRecordType)
             return LoadTextStory(handle, bodyLength, atEnd, text, length);
 
         LONG position = 0;
-        if (GetFilePosition(handle, &position) != nullptr) {
+        if (GetFilePosition(handle, &position) != nullptr || position < 0) {
             *atEnd = true;
             return true;
         }
         const long long next = static_cast<long long>(position) + bodyLength;
         if (next > 0x7FFFFFFF) {
             // Past any position a signed 32-bit file size reaches, hence past the end.
-            EndScanHere(handle);
             *atEnd = true;
-            return false;
+            return EndScanHere(handle);
         }
-        SeekTo(handle, static_cast<LONG>(next));
+        if (SeekTo(handle, static_cast<LONG>(next))) {
+            *atEnd = true;
+            return true;
+        }
     }
 }

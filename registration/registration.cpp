@@ -162,7 +162,9 @@ LONG RegisterProgIdHandler(const DocumentTypeEntry* entry, LPCWSTR handlerClassI
     LPCWSTR followed = nullptr;
     status = ReadDefaultText(key, &classId);
     if (status == ERROR_SUCCESS) {
-        if (classId.Type != REG_SZ)
+        // A class id with a backslash would lead the handler's key outside its class: refused
+        // as a value of the wrong type is.
+        if (classId.Type != REG_SZ || !IsKeyName(classId.Text))
             status = E_FAIL;
         followed = NoneIfEmpty(classId.Text);
     } else if (status == ERROR_FILE_NOT_FOUND) {
@@ -197,10 +199,16 @@ LONG RegisterExtensionHandler(const DocumentTypeEntry* entry, LPCWSTR handlerCla
         const LONG read = ReadDefaultText(key, &progId);
         if (read == ERROR_SUCCESS) {
             writeProgId = false;
-            if (progId.Type != REG_SZ)
+            // A ProgID with a backslash names no single key: refused, and kept, as a value of
+            // the wrong type is.
+            if (progId.Type != REG_SZ || !IsKeyName(progId.Text))
                 outcome = E_FAIL;
         } else if (read != ERROR_FILE_NOT_FOUND) {
-            outcome = read;  // unreadable, too long for instance: replaced in create mode
+            // A value too long to be a ProgID is replaced in create mode. One that could not be
+            // read for another reason (access denied, out of memory) may be the user's own
+            // association: it is kept, and registration fails.
+            outcome = read;
+            writeProgId = read == ERROR_MORE_DATA;
         }
     }
     if (writeProgId && !openOnly) {

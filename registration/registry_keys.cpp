@@ -96,6 +96,14 @@ LONG ReadDefaultText(HKEY key, DefaultText* value)
     return ERROR_SUCCESS;
 }
 
+bool IsKeyName(LPCWSTR text)
+{
+    for (; *text != 0; ++text)
+        if (*text == U16('\\'))
+            return false;
+    return true;
+}
+
 bool SameText(LPCWSTR a, LPCWSTR b)
 {
     for (;; ++a, ++b) {

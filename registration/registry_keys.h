@@ -41,6 +41,10 @@ struct DefaultText {
 };
 LONG ReadDefaultText(HKEY key, DefaultText* value);
 
+// True when the text can name a single key: it holds no backslash. A name read from a value
+// (a ProgID, a class id) that holds one would lead elsewhere in the registry.
+bool IsKeyName(LPCWSTR text);
+
 // Equal texts when the letters A to Z are taken without regard to case.
 bool SameText(LPCWSTR a, LPCWSTR b);
 

@@ -294,6 +294,10 @@ TEST(ReadNextStoryText, SystemCallFailuresEndTheScan)
          true},
         {"position fails", FaultSetFilePointer, ERROR_IO_DEVICE, 0, {}, true},
         {"header read fails", FaultReadFile, ERROR_IO_DEVICE, 0, {}, true},
+        // A failed body read is not taken for zeros, nor a failed seek for the end.
+        {"body read fails", FaultReadFile, ERROR_IO_DEVICE, 1, {}, true},
+        {"seek past the other record fails", FaultSetFilePointer, ERROR_IO_DEVICE, 4, {"first"},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Case);

@@ -142,6 +142,22 @@ const RegistrationCase RegistrationCases[] = {
      S_OK,
      Extension(Default(ProgId)) + HandlerKeys + FilterKeys + ClassKeys(Default("Kept")) +
          ProgIdKeys(Default(Description), Default(DocumentClass))},
+    // Names read from values are single key names: one with a backslash would lead registration
+    // to write a handler key outside any class (a lone backslash as class id names CLSID).
+    {"create mode, the ProgID's class value holds a backslash", false,
+     ProgIdKeys("", Default("\\\\")), SELFREG_E_CLASS,
+     HandlerKeys + FilterKeys + ClassKeys(Default(Description)) + ProgIdKeys("", Default("\\\\"))},
+    {"open-only, the ProgID's class value is a path", true,
+     Key(".zcv", Default(ProgId)) + ProgIdKeys("", Default(OtherClass + "\\\\x")) +
+         Key("CLSID\\" + OtherClass + "\\x"),
+     SELFREG_E_CLASS,
+     Key(".zcv", Default(ProgId)) + HandlerKeys + FilterKeys + Key("CLSID\\" + OtherClass) +
+         Key("CLSID\\" + OtherClass + "\\x") + ProgIdKeys("", Default(OtherClass + "\\\\x"))},
+    {"create mode, .zcv names a ProgID with a backslash", false,
+     Key(".zcv", Default("Other\\\\Document")), SELFREG_E_CLASS,
+     Key(".zcv", Default("Other\\\\Document")) + HandlerKeys + FilterKeys +
+         ClassKeys(Default(Description)) +
+         ProgIdKeys(Default(Description), Default(DocumentClass))},
     // Names at the path limits: refused with ERROR_INSUFFICIENT_BUFFER rather than overrun.
     {"create mode, a class id of 235 characters fits", false,
      ProgIdKeys("", Default(Repeated('C', 235))), S_OK,

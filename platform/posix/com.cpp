@@ -39,6 +39,13 @@ LONG WINAPI InterlockedDecrement(LONG volatile* addend)
     return __atomic_sub_fetch(addend, 1, __ATOMIC_SEQ_CST);
 }
 
+LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand)
+{
+    __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 namespace {
 
 struct LocaleName {

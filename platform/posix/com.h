@@ -206,6 +206,8 @@ void WINAPI CoTaskMemFree(LPVOID pointer);
 
 LONG WINAPI InterlockedIncrement(LONG volatile* addend);
 LONG WINAPI InterlockedDecrement(LONG volatile* addend);
+// Sets *destination to `exchange` when it equals `comparand`; returns the value it had.
+LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand);
 
 // The locale of the process's environment (LC_ALL, then LC_CTYPE, then LANG) for the common
 // locales; en-US (0x0409) for any other, and for C and POSIX.

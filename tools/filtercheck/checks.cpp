@@ -598,22 +598,23 @@ struct Configuration {
 // The filter's one property is the storage set's contents. It standardises no text by flag:
 // its text is standard already (non-breaking spaces and optional hyphens come out plain), so
 // every configuration that selects the contents gives the first pass's chunks, text and all.
-// Flags that only standardise text select no attributes: with no attribute flag and no
-// attributes the contents are the default. Attributes, when given, decide alone.
+// Without attributes the contents are selected by no flags at all or by
+// IFILTER_INIT_APPLY_INDEX_ATTRIBUTES, as the platform's sample filters do; flags that only
+// standardise text select nothing. Attributes, when given, decide alone.
 const std::vector<Configuration>& Configurations()
 {
     static const WCHAR ContentsName[] = {'c', 'o', 'n', 't', 'e', 'n', 't', 's', 0};
     static const std::vector<Configuration> table = {
         {"config-no-flags", {"no flags", 0, {}}, Gives::Contents},
         {"config-text-flags-canon-paragraphs",
-         {"IFILTER_INIT_CANON_PARAGRAPHS", IFILTER_INIT_CANON_PARAGRAPHS, {}}, Gives::Contents},
+         {"IFILTER_INIT_CANON_PARAGRAPHS", IFILTER_INIT_CANON_PARAGRAPHS, {}}, Gives::Nothing},
         {"config-text-flags-hard-line-breaks",
-         {"IFILTER_INIT_HARD_LINE_BREAKS", IFILTER_INIT_HARD_LINE_BREAKS, {}}, Gives::Contents},
+         {"IFILTER_INIT_HARD_LINE_BREAKS", IFILTER_INIT_HARD_LINE_BREAKS, {}}, Gives::Nothing},
         {"config-text-flags-canon-hyphens",
-         {"IFILTER_INIT_CANON_HYPHENS", IFILTER_INIT_CANON_HYPHENS, {}}, Gives::Contents},
+         {"IFILTER_INIT_CANON_HYPHENS", IFILTER_INIT_CANON_HYPHENS, {}}, Gives::Nothing},
         {"config-text-flags-canon-spaces",
-         {"IFILTER_INIT_CANON_SPACES", IFILTER_INIT_CANON_SPACES, {}}, Gives::Contents},
-        {"config-text-flags-all", {"every text flag", TextFlags, {}}, Gives::Contents},
+         {"IFILTER_INIT_CANON_SPACES", IFILTER_INIT_CANON_SPACES, {}}, Gives::Nothing},
+        {"config-text-flags-all", {"every text flag", TextFlags, {}}, Gives::Nothing},
         {"config-index-attributes-text-flags",
          {"IFILTER_INIT_APPLY_INDEX_ATTRIBUTES and every text flag",
           IFILTER_INIT_APPLY_INDEX_ATTRIBUTES | TextFlags, {}},

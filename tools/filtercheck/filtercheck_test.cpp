@@ -37,7 +37,7 @@ enum class Fault {
     BindRegionAnswersOk,
     AttributesIgnored,
     NullAttributesAccepted,
-    TextFlagsSelectNothing,
+    TextFlagsSelectContents,
     ReadErrorAtEnd,
 };
 
@@ -79,13 +79,13 @@ public:
                 Wanted = Wanted || (IsEqualGUID(attributes[index].guidPropSet, StorageSet) &&
                                     attributes[index].psProperty.ulKind == PRSPEC_PROPID &&
                                     attributes[index].psProperty.propid == PID_STG_CONTENTS);
-        } else if (Is(Fault::TextFlagsSelectNothing)) {
-            Wanted = flags == 0 || (flags & IFILTER_INIT_APPLY_INDEX_ATTRIBUTES) != 0;
-        } else {
+        } else if (Is(Fault::TextFlagsSelectContents)) {
             const ULONG attributeFlags = IFILTER_INIT_APPLY_INDEX_ATTRIBUTES |
                                          IFILTER_INIT_APPLY_OTHER_ATTRIBUTES |
                                          IFILTER_INIT_APPLY_CRAWL_ATTRIBUTES;
             Wanted = (flags & attributeFlags) == 0 || (flags & IFILTER_INIT_APPLY_INDEX_ATTRIBUTES);
+        } else {
+            Wanted = flags == 0 || (flags & IFILTER_INIT_APPLY_INDEX_ATTRIBUTES) != 0;
         }
         ++Inits;
         if (!(Is(Fault::InitKeepsChunkInHand) && InChunk)) {
@@ -294,9 +294,9 @@ TEST(FilterCheckChecks, EachFaultFailsItsCheck)
         {Fault::AttributesIgnored, "config-attribute-by-name", "gave 4 chunks, expected 0", {}},
         {Fault::NullAttributesAccepted, "config-null-attributes",
          "null array answered S_OK (0x00000000), not a refusal", {}},
-        {Fault::TextFlagsSelectNothing, "config-text-flags-canon-spaces", "gave 0 chunks, expected 4",
+        {Fault::TextFlagsSelectContents, "config-text-flags-canon-spaces", "gave 4 chunks, expected 0",
          {"config-no-flags", "config-index-attributes-text-flags"}},
-        {Fault::TextFlagsSelectNothing, "config-text-flags-all", "gave 0 chunks", {}},
+        {Fault::TextFlagsSelectContents, "config-text-flags-all", "gave 4 chunks", {}},
         {Fault::ReadErrorAtEnd, "validation", "GetChunk answered FILTER_E_ACCESS (0x80041703) after 4",
          {}},
     };
@@ -420,7 +420,7 @@ TEST(FilterCheckCommand, StatusLinesAndSummary)
          "filtercheck: 1 document, 1 thread, 1 loop: " + count + " checks, 1 failure\n",
          ""},
         {{"--loops", "2", "doc.zcv"}, Fault::BindRegionAnswersOk, 1, "~(failed 2 of 2 runs)\n", ""},
-        {{"--skip", "config-text-flags-*", "doc.zcv"}, Fault::TextFlagsSelectNothing, 0,
+        {{"--skip", "config-text-flags-*", "doc.zcv"}, Fault::TextFlagsSelectContents, 0,
          "~0 failures (5 checks skipped)\n", ""},
         {{"--skip", "validation", "--skip", "buffer-1", "doc.zcv"}, Fault::None, 0,
          "~(2 checks skipped)", ""},
