@@ -2,6 +2,7 @@
 // (fastest: with SSSE3; sse2; scalar) beside the per-unit walk it replaced (simple), and whole
 // documents formatted as cvxtext writes them. Rates are of UTF-16 input (bytes_per_second,
 // binary prefixes).
+#include "tests/support/fixed_random.h"
 #include "tools/cvxtext/output.h"
 
 #include <benchmark/benchmark.h>
@@ -11,20 +12,6 @@
 
 namespace {
 
-class Random {
-public:
-    unsigned Below(unsigned bound)
-    {
-        State ^= State << 13;
-        State ^= State >> 7;
-        State ^= State << 17;
-        return static_cast<unsigned>((State >> 32) % bound);
-    }
-
-private:
-    std::uint64_t State = 0x2545F4914F6CDD1Dull;
-};
-
 enum class Kind {
     Prose,  // ASCII words, punctuation and line breaks
     Mixed,  // the same with 5% of its letters Latin-1 and some typographic quotes and dashes
@@ -33,7 +20,7 @@ enum class Kind {
 
 const std::size_t TextUnits = std::size_t(1) << 20;
 
-void AppendWord(WideString* text, Random& random, Kind kind)
+void AppendWord(WideString* text, FixedRandom& random, Kind kind)
 {
     static const char16_t latin1[] = {0xE9, 0xE8, 0xE0, 0xFC, 0xF6, 0xE4, 0xE7, 0xF1, 0xDF, 0xC9};
     const unsigned letters = 1 + random.Below(9);
@@ -57,7 +44,7 @@ void AppendWord(WideString* text, Random& random, Kind kind)
 
 WideString MakeText(Kind kind)
 {
-    Random random;
+    FixedRandom random(0x2545F4914F6CDD1Dull);
     WideString text;
     text.reserve(TextUnits + 16);
     while (text.size() < TextUnits) {

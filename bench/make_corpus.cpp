@@ -6,6 +6,7 @@
 //   FOLDER/small/small-NNNN.zcv COUNT small documents (for -j), when asked for
 // The same arguments always give the same bytes.
 #include "tests/support/document_builder.h"
+#include "tests/support/fixed_random.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -32,23 +33,6 @@ struct Settings {
 const std::size_t DocumentSize = std::size_t(4) << 20;
 const std::size_t StorySize = std::size_t(256) << 10;
 
-// A fixed-seed generator: the corpus is the same on every machine.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : State(seed) {}
-    std::uint32_t Next()
-    {
-        State ^= State << 13;
-        State ^= State >> 7;
-        State ^= State << 17;
-        return static_cast<std::uint32_t>(State >> 16);
-    }
-    std::size_t Below(std::size_t bound) { return Next() % bound; }
-    bool Chance(unsigned percent) { return Below(100) < percent; }
-
-private:
-    std::uint64_t State;
-};
 
 // Words as element codes: mostly ASCII, some Latin-1 (codes 160-255 are themselves).
 const char* const Words[] = {
@@ -71,7 +55,7 @@ const BYTE OpenQuote = 148, CloseQuote = 149, EnDash = 151, EmDash = 152, Ellips
 // One sentence of one-byte elements. They are kept together as one Element: the builder only
 // concatenates element bytes, and a story of a million one-byte Elements would take far
 // longer to make than to read.
-Element Sentence(Random& random)
+Element Sentence(FixedRandom& random)
 {
     Element sentence;
     Bytes& codes = sentence.Data;
@@ -113,7 +97,7 @@ Element Sentence(Random& random)
 // Paragraphs of sentences until the story holds about `size` bytes of elements: breaks
 // between paragraphs, now and then a tab, a flag word that asks for a space, or a control
 // element that yields nothing.
-std::vector<Element> Prose(Random& random, std::size_t size)
+std::vector<Element> Prose(FixedRandom& random, std::size_t size)
 {
     std::vector<Element> elements;
     std::size_t bytes = 0;
@@ -149,7 +133,7 @@ void AppendElements(Bytes* out, const std::vector<Element>& elements)
 
 // A document of about `size` bytes: stories of about `storySize` with a gap somewhere inside,
 // and records of other types between them. Each story's element bytes go to *stories.
-Bytes Document(Random& random, std::size_t size, std::size_t storySize, Bytes* stories)
+Bytes Document(FixedRandom& random, std::size_t size, std::size_t storySize, Bytes* stories)
 {
     DocumentLayout document;
     std::size_t bytes = 256;
@@ -249,7 +233,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    Random random(0x5EED2026);
+    FixedRandom random(0x5EED2026);
     Bytes stories;
     std::size_t written = 0;
     for (std::size_t number = 1; written < settings.Size; ++number) {

@@ -7,6 +7,7 @@
 #include "reader/plain_runs.h"
 #include "reader/story_text.h"
 #include "tests/support/document_builder.h"
+#include "tests/support/fixed_random.h"
 #include "tests/support/test_files.h"
 
 #include <benchmark/benchmark.h>
@@ -17,25 +18,14 @@
 
 namespace {
 
-// A fast generator, so that stories of 16 MiB are made in a fraction of a second.
-class Random {
-public:
-    unsigned Below(unsigned bound)
-    {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return static_cast<unsigned>((state_ >> 32) % bound);
-    }
-    template <size_t N>
-    BYTE Pick(const BYTE (&codes)[N])
-    {
-        return codes[Below(N)];
-    }
+// Every run decodes the same stories.
+const std::uint64_t BenchSeed = 0x9E3779B97F4A7C15ull;
 
-private:
-    std::uint64_t state_ = 0x9E3779B97F4A7C15ull;
-};
+template <size_t N>
+BYTE Pick(FixedRandom& random, const BYTE (&codes)[N])
+{
+    return codes[random.Below(N)];
+}
 
 enum class Text {
     Ascii,     // words, spaces, punctuation and a paragraph break every 60-100 words
@@ -55,10 +45,10 @@ const char* Name(GapAt gap)
     return gap == GapAt::Start ? "gap_start" : gap == GapAt::Middle ? "gap_middle" : "gap_end";
 }
 
-void AppendControl(Bytes& text, Random& random)
+void AppendControl(Bytes& text, FixedRandom& random)
 {
     const BYTE codes[] = {6, 7, 8, 17, 18, 19, 20, 21, 22};
-    const BYTE code = random.Pick(codes);
+    const BYTE code = Pick(random, codes);
     const size_t start = text.size();
     text.resize(start + ElementLengthTable[code], 0);
     text[start] = code;
@@ -71,14 +61,14 @@ void AppendControl(Bytes& text, Random& random)
 }
 
 // One word and what follows it, elements whole.
-void AppendWord(Bytes& text, Random& random, Text kind, unsigned* wordsLeftInParagraph)
+void AppendWord(Bytes& text, FixedRandom& random, Text kind, unsigned* wordsLeftInParagraph)
 {
     const BYTE latin1[] = {0xE9, 0xE8, 0xE0, 0xFC, 0xF6, 0xE4, 0xE7, 0xF1, 0xDF, 0xC9};
     const BYTE typographic[] = {144, 145, 148, 149, 151, 152, 140};
     const unsigned letters = kind == Text::Controls ? 1 + random.Below(6) : 1 + random.Below(10);
     for (unsigned i = 0; i < letters; ++i) {
         if (kind == Text::Accented && random.Below(20) == 0)
-            text.push_back(random.Below(2) ? random.Pick(latin1) : random.Pick(typographic));
+            text.push_back(random.Below(2) ? Pick(random, latin1) : Pick(random, typographic));
         else
             text.push_back(static_cast<BYTE>('a' + random.Below(26)));
     }
@@ -107,7 +97,7 @@ struct Story {
 // elements.
 Story MakeStory(Text kind, GapAt gap, size_t size)
 {
-    Random random;
+    FixedRandom random(BenchSeed);
     Bytes text;
     text.reserve(size + 64);
     unsigned wordsLeft = 80;
@@ -197,7 +187,7 @@ const bool DecodeRegistered = [] {
 // 32-bit Windows build runs.
 void WidenRun(benchmark::State& state, size_t (*widen)(const BYTE*, size_t, WCHAR*))
 {
-    Random random;
+    FixedRandom random(BenchSeed);
     Bytes bytes(64 << 10);
     for (BYTE& byte : bytes)
         byte = static_cast<BYTE>(' ' + random.Below(95));
@@ -217,7 +207,7 @@ BENCHMARK_CAPTURE(WidenRun, sse2, WidenPlainRunSse2);
 const TempFile& ManySmallRecords()
 {
     static const std::unique_ptr<TempFile> file = [] {
-        Random random;
+        FixedRandom random(BenchSeed);
         DocumentLayout layout;
         for (int i = 0; i < 100000; ++i)
             layout.Records.push_back(OtherRecord(1 + random.Below(4000), 16 + random.Below(49)));

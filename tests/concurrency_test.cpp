@@ -286,19 +286,26 @@ TEST_P(Concurrency, CanUnloadNowReadsTheCountWithoutARace)
     ASSERT_EQ(Module().GetClassObject(FilterClassId, IID_IClassFactory,
                                       reinterpret_cast<void**>(&factory)),
               S_OK);
-    std::atomic<bool> done{false};
-    std::atomic<unsigned> busy{0};
+    // The locker starts once the asking has, so that the two overlap however the threads are
+    // scheduled; the factory is held throughout, so every answer is S_FALSE.
+    std::atomic<bool> asking{false}, done{false};
     std::thread locker([&] {
+        while (!asking.load())
+            std::this_thread::yield();
         for (int loop = 0; loop < 10000; ++loop) {
             factory->LockServer(TRUE);
             factory->LockServer(FALSE);
         }
         done = true;
     });
-    while (!done.load())
+    unsigned asked = 0, busy = 0;
+    do {
         busy += Module().CanUnloadNow() == S_FALSE ? 1 : 0;
+        ++asked;
+        asking = true;
+    } while (!done.load());
     locker.join();
-    EXPECT_GT(busy.load(), 0u);
+    EXPECT_EQ(busy, asked);
     factory->Release();
     EXPECT_EQ(Module().CanUnloadNow(), S_OK);
 }

@@ -211,6 +211,13 @@ LONG SplitPath(LPCWSTR path, std::vector<WideString>* components)
     return ERROR_SUCCESS;
 }
 
+// The key a handle stands for, and the names of the path below it.
+LONG ResolvePath(HKEY key, LPCWSTR subKey, Handle* parent, std::vector<WideString>* components)
+{
+    const LONG status = Resolve(key, parent);
+    return status == ERROR_SUCCESS ? SplitPath(subKey, components) : status;
+}
+
 // Follows existing subkeys as far as they go; returns how many components it followed, or
 // ERROR_INVALID_PARAMETER (as a negative count) at a name too long met on the way.
 long Walk(std::shared_ptr<Key>* key, const std::vector<WideString>& components)
@@ -314,10 +321,7 @@ LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR key
             return ERROR_INVALID_PARAMETER;
         Handle parent;
         std::vector<WideString> components;
-        LONG status = Resolve(key, &parent);
-        if (status == ERROR_SUCCESS)
-            status = SplitPath(subKey, &components);
-        if (status != ERROR_SUCCESS)
+        if (LONG status = ResolvePath(key, subKey, &parent, &components))
             return status;
         // The handle slot comes first, so that running out of memory for it creates nothing.
         std::size_t slot = FreeSlot();
@@ -364,10 +368,7 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY
             return ERROR_INVALID_PARAMETER;
         Handle parent;
         std::vector<WideString> components;
-        LONG status = Resolve(key, &parent);
-        if (status == ERROR_SUCCESS)
-            status = SplitPath(subKey, &components);
-        if (status != ERROR_SUCCESS)
+        if (LONG status = ResolvePath(key, subKey, &parent, &components))
             return status;
         // Reopening a predefined key gives the predefined handle back.
         if (components.empty() && key == HKEY_CLASSES_ROOT) {
@@ -375,7 +376,7 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY
             return ERROR_SUCCESS;
         }
         std::shared_ptr<Key> target = parent.Target;
-        status = Follow(&target, components);
+        const LONG status = Follow(&target, components);
         if (status != ERROR_SUCCESS)
             return status;
         *result = PutHandle(FreeSlot(), target, desired);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cwchar>
 #include <system_error>
 
 #ifdef _WIN32
@@ -496,6 +497,16 @@ std::string Wtf8Of(const WCHAR* text, std::size_t count)
         start = index + 1;
     }
     return out;
+}
+
+void ReadWtf8CommandLine(int argc, const WCHAR* const* argv, Wtf8CommandLine* line)
+{
+    line->Arguments.clear();
+    for (int index = 0; index < argc; ++index)
+        line->Arguments.push_back(Wtf8Of(argv[index], std::wcslen(argv[index])));
+    line->Pointers.clear();
+    for (const std::string& argument : line->Arguments)
+        line->Pointers.push_back(argument.c_str());
 }
 
 std::string SystemErrorText(DWORD code)

@@ -53,6 +53,12 @@ std::string ShownName(const std::filesystem::path& path);
 // UTF-16 to WTF-8: like UTF-8, with an unpaired surrogate as its own three-byte sequence, so
 // that the name comes back whole.
 std::string Wtf8Of(const WCHAR* text, std::size_t count);
+// wmain's command line, as WTF-8 texts and an argv over them (valid while the record lives).
+struct Wtf8CommandLine {
+    std::vector<std::string> Arguments;
+    std::vector<const char*> Pointers;
+};
+void ReadWtf8CommandLine(int argc, const WCHAR* const* argv, Wtf8CommandLine* line);
 // The system's text for an error code, without the closing line break and period.
 std::string SystemErrorText(DWORD code);
 #endif

@@ -613,14 +613,10 @@ int Run(int argc, const char* const* argv)
 // back whole.
 int wmain(int argc, wchar_t** argv)
 {
-    std::vector<std::string> arguments;
-    for (int index = 0; index < argc; ++index)
-        arguments.push_back(Wtf8Of(argv[index], std::wcslen(argv[index])));
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments)
-        pointers.push_back(argument.c_str());
+    Wtf8CommandLine line;
     try {
-        return Run(argc, pointers.data());
+        ReadWtf8CommandLine(argc, argv, &line);
+        return Run(argc, line.Pointers.data());
     } catch (const std::exception& error) {
         WriteError(std::string("cvxtext: ") + error.what() + "\n");
         return ExitFailed;

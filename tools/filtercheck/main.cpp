@@ -85,13 +85,9 @@ int Run(int argc, const char* const* argv)
 // wmain: the command line in UTF-16, carried as WTF-8 so that every name comes back whole.
 int wmain(int argc, wchar_t** argv)
 {
-    std::vector<std::string> arguments;
-    for (int index = 0; index < argc; ++index)
-        arguments.push_back(Wtf8Of(argv[index], std::wcslen(argv[index])));
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments)
-        pointers.push_back(argument.c_str());
-    return Run(argc, pointers.data());
+    Wtf8CommandLine line;
+    ReadWtf8CommandLine(argc, argv, &line);
+    return Run(argc, line.Pointers.data());
 }
 #else
 int main(int argc, char** argv)
