@@ -565,10 +565,20 @@ void CheckDocumentClassRoute(bool openOnly)
                    Same(text, CVX_HANDLER));
 }
 
-// A new PersistentHandler key under CLSID that is not CLSID\<class>\PersistentHandler.
-bool IsStrayClassHandler(const Names& names)
+// Where registration may write a handler's class id: a PersistentHandler key, and under CLSID
+// only CLSID\<class>\PersistentHandler. (CLSID\PersistentHandler itself may be a class key,
+// for a class id of that name, but it does not get our handler.)
+bool IsHandlerPlace(const Names& names)
 {
-    return IsNamed(names, 0, "CLSID") && IsHandlerKey(names) && names.size() != 3;
+    return IsHandlerKey(names) && (!IsNamed(names, 0, "CLSID") || names.size() == 3);
+}
+
+// A new key under CLSID that got our handler but is not CLSID\<class>\PersistentHandler.
+bool IsStrayClassHandler(const Names& names, const Node* key)
+{
+    WideString text;
+    return IsNamed(names, 0, "CLSID") && !IsHandlerPlace(names) && DefaultText(key, &text) &&
+           Same(text, CVX_HANDLER);
 }
 
 // `faulted`: the injected failure fired in this call. The registry then answered what it never
@@ -604,7 +614,7 @@ void CheckRegistration(const Node& before, const Node& after, bool openOnly, con
         if (old == nullptr) {
             // A class id read from the registry is a single name: no handler key lands
             // elsewhere under CLSID.
-            FUZZ_CHECK(!IsStrayClassHandler(names));
+            FUZZ_CHECK(!IsStrayClassHandler(names, now));
             // A new key: in open-only mode no document class or ProgID is created.
             if (openOnly) {
                 const bool allowed =
@@ -627,7 +637,7 @@ void CheckRegistration(const Node& before, const Node& after, bool openOnly, con
             if (was != old->Values.end() && was->second == value)
                 continue;
             const bool isDefault = name.empty();
-            bool allowed = InOurClasses(names) || (isDefault && IsHandlerKey(names));
+            bool allowed = InOurClasses(names) || (isDefault && IsHandlerPlace(names));
             if (was == old->Values.end()) {
                 // Written where there was none: the ProgID's class and the extension's ProgID,
                 // in create mode.
