@@ -115,6 +115,15 @@ shown=$("$installed" --version 2>&1) || fail "cvxtext --version failed"
 if readelf -S --wide "$installed" | grep -c '\.debug_info' >/dev/null; then
     fail "the packaged cvxtext is not stripped"
 fi
+# Built hardened: position-independent, relocations read-only and bound at start, stack
+# protected, fortified calls. (readelf's output is taken whole: grep -q would cut its pipe.)
+header=$(readelf -h "$installed") segments=$(readelf -l --wide "$installed")
+dynamic=$(readelf -d "$installed") symbols=$(readelf --dyn-syms --wide "$installed")
+grep -q 'Type:.*DYN' <<<"$header" || fail "the packaged cvxtext is not position-independent"
+grep -q GNU_RELRO <<<"$segments" || fail "the packaged cvxtext has no read-only relocations"
+grep -q 'FLAGS.*BIND_NOW' <<<"$dynamic" || fail "the packaged cvxtext is not bound at start (-z now)"
+grep -q '__stack_chk_fail' <<<"$symbols" || fail "the packaged cvxtext has no stack protection"
+grep -q '_chk@' <<<"$symbols" || fail "the packaged cvxtext has no fortified calls"
 
 # ---- The man page ----
 

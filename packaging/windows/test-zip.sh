@@ -33,6 +33,12 @@ if tr -d '\r' <"$unpacked/INSTALL.txt" | cmp -s - "$unpacked/INSTALL.txt"; then
 fi
 [ "$(grep -c "$(printf '[^\r]$')" "$unpacked/INSTALL.txt" || true)" = 0 ] || fail "INSTALL.txt mixes line ends"
 grep -q "regsvr32 CVXFilter.dll" "$unpacked/INSTALL.txt" || fail "INSTALL.txt names no regsvr32 step"
+# The module and the program load at a random address and keep data out of execution.
+for binary in CVXFilter.dll cvxtext.exe; do
+    traits=$(i686-w64-mingw32-objdump -p "$unpacked/$binary") || fail "objdump $binary"
+    case "$traits" in *DYNAMIC_BASE*) ;; *) fail "$binary is not built for address randomisation" ;; esac
+    case "$traits" in *NX_COMPAT*) ;; *) fail "$binary is not marked for data execution prevention" ;; esac
+done
 
 # The install text's steps. The prefix is 32-bit: its system folder is System32.
 system="$("$run" cmd /c echo %SystemRoot%\\System32 </dev/null 2>/dev/null | tr -d '\r')"
