@@ -13,6 +13,7 @@
 #include "fuzz/scratch_file.h"
 #include "platform/fault.h"
 #include "reader/document_scan.h"
+#include "tests/support/file_probe.h"
 
 #include <algorithm>
 #include <cstring>
@@ -87,18 +88,6 @@ std::vector<Outcome> ReferenceChunks(LPCWSTR path, size_t size)
     }
     CloseDocument(handle);
     return outcomes;
-}
-
-// Whether the filter still holds the file: it lets others read only, so an opener that shares
-// nothing is refused while it does.
-bool HeldOpen(LPCWSTR path)
-{
-    HANDLE probe = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
-        return true;
-    CloseHandle(probe);
-    return false;
 }
 
 class Script {

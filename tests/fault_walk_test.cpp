@@ -642,6 +642,26 @@ protected:
     }
 };
 
+// Each registry call of a clean run (`calls`: how many it made at each point) made to fail in
+// turn, with each error the platform gives there, once and from then on; `run` arms the fault,
+// makes the call under test and checks it, `place` naming the case.
+template <typename Run>
+void ForEachRegistryFault(const std::string& state, const ULONG* calls, Run run)
+{
+    for (const PointErrors& point : RegistryCalls) {
+        for (DWORD error : point.Errors) {
+            for (ULONG mode = 0; mode < 2; ++mode) {
+                for (ULONG skip = 0; skip < calls[point.Point]; ++skip) {
+                    std::ostringstream place;
+                    place << state << ", " << point.Name << " call " << skip + 1 << " of "
+                          << calls[point.Point] << ", error " << error << ", " << ModeNames[mode];
+                    run(point, error, mode, skip, place.str());
+                }
+            }
+        }
+    }
+}
+
 TEST_F(RegistryWalk, RegistrationStopsAtItsFirstFailure)
 {
     Tally tally{"registration"};
@@ -663,59 +683,51 @@ TEST_F(RegistryWalk, RegistrationStopsAtItsFirstFailure)
         const std::set<std::string> registered =
             Entries(After(state.Keys, state.OpenOnly, DllRegisterServer, S_OK, calls));
 
-        for (const PointErrors& point : RegistryCalls) {
-            for (DWORD error : point.Errors) {
-                for (ULONG mode = 0; mode < 2; ++mode) {
-                    for (ULONG skip = 0; skip < calls[point.Point]; ++skip) {
-                        std::ostringstream place;
-                        place << state.Name << ", " << point.Name << " call " << skip + 1 << " of "
-                              << calls[point.Point] << ", error " << error << ", "
-                              << ModeNames[mode];
-                        GivenRegistry(state.Keys);
-                        ResetFaults();
-                        UseRegistrationMode(state.OpenOnly);
-                        const ULONG keys = OpenKeyHandles();
-                        ArmFault(point.Point, error, skip, ModeCounts[mode]);
-                        const HRESULT result = DllRegisterServer();
-                        ULONG atFault[FaultPointCount];
-                        const bool fired = CallCountsAtLastFault(atFault);
-                        ULONG after[FaultPointCount];
-                        for (int other = 0; other < FaultPointCount; ++other)
-                            after[other] = FaultCallCount(static_cast<FaultPoint>(other));
-                        const bool closeFailed = point.Point == FaultRegCloseKey;
-                        ++tally.Runs;
-                        tally.Fired += FaultsFired();
-                        tally.Points.insert(point.Name);
-                        ResetFaults();
-                        const std::set<std::string> now = Entries(RegistryNow());
+        ForEachRegistryFault(state.Name, calls, [&](const PointErrors& point, DWORD error,
+                                                    ULONG mode, ULONG skip,
+                                                    const std::string& place) {
+            GivenRegistry(state.Keys);
+            ResetFaults();
+            UseRegistrationMode(state.OpenOnly);
+            const ULONG keys = OpenKeyHandles();
+            ArmFault(point.Point, error, skip, ModeCounts[mode]);
+            const HRESULT result = DllRegisterServer();
+            ULONG atFault[FaultPointCount];
+            const bool fired = CallCountsAtLastFault(atFault);
+            ULONG after[FaultPointCount];
+            for (int other = 0; other < FaultPointCount; ++other)
+                after[other] = FaultCallCount(static_cast<FaultPoint>(other));
+            const bool closeFailed = point.Point == FaultRegCloseKey;
+            ++tally.Runs;
+            tally.Fired += FaultsFired();
+            tally.Points.insert(point.Name);
+            ResetFaults();
+            const std::set<std::string> now = Entries(RegistryNow());
 
-                        if (!fired)
-                            findings.Add(place.str(), "the fault did not fire");
-                        if (result != S_OK && result != SELFREG_E_CLASS)
-                            findings.Add(place.str(), "DllRegisterServer answered " + Hex(result));
-                        if (result == S_OK && !CarriesOn(point.Point, error))
-                            findings.Add(place.str(), "a failure answered S_OK");
-                        if (closeFailed && result == S_OK && now != registered)
-                            findings.Add(place.str(), "a failed close changed what was written");
-                        if (result == SELFREG_E_CLASS && fired) {
-                            // After the failure that stopped it only keys are closed.
-                            for (int other = FaultRegCreateKey; other <= FaultRegDeleteValue; ++other)
-                                if (after[other] != atFault[other])
-                                    findings.Add(place.str(), "registry calls after the failure (point " +
-                                                            std::to_string(other) + ")");
-                        }
-                        std::set<std::string> stray;
-                        for (const std::string& entry : now)
-                            if (!allowed.count(entry))
-                                stray.insert(entry);
-                        if (!stray.empty())
-                            findings.Add(place.str(), "wrote entries registration never writes:" + Show(stray));
-                        if (!closeFailed && OpenKeyHandles() != keys)
-                            findings.Add(place.str(), "a key handle was left open");
-                    }
-                }
+            if (!fired)
+                findings.Add(place, "the fault did not fire");
+            if (result != S_OK && result != SELFREG_E_CLASS)
+                findings.Add(place, "DllRegisterServer answered " + Hex(result));
+            if (result == S_OK && !CarriesOn(point.Point, error))
+                findings.Add(place, "a failure answered S_OK");
+            if (closeFailed && result == S_OK && now != registered)
+                findings.Add(place, "a failed close changed what was written");
+            if (result == SELFREG_E_CLASS && fired) {
+                // After the failure that stopped it only keys are closed.
+                for (int other = FaultRegCreateKey; other <= FaultRegDeleteValue; ++other)
+                    if (after[other] != atFault[other])
+                        findings.Add(place, "registry calls after the failure (point " +
+                                                std::to_string(other) + ")");
             }
-        }
+            std::set<std::string> stray;
+            for (const std::string& entry : now)
+                if (!allowed.count(entry))
+                    stray.insert(entry);
+            if (!stray.empty())
+                findings.Add(place, "wrote entries registration never writes:" + Show(stray));
+            if (!closeFailed && OpenKeyHandles() != keys)
+                findings.Add(place, "a key handle was left open");
+        });
         ClearTestRegistry();
     }
     EXPECT_GT(tally.Runs, 0u);
@@ -767,58 +779,50 @@ TEST_F(RegistryWalk, UnregistrationRunsEveryStepPastAnyFailure)
         for (int point = 0; point < FaultPointCount; ++point)
             cleanTotal += calls[point];
 
-        for (const PointErrors& point : RegistryCalls) {
-            for (DWORD error : point.Errors) {
-                for (ULONG mode = 0; mode < 2; ++mode) {
-                    for (ULONG skip = 0; skip < calls[point.Point]; ++skip) {
-                        std::ostringstream place;
-                        place << state.Name << ", " << point.Name << " call " << skip + 1 << " of "
-                              << calls[point.Point] << ", error " << error << ", "
-                              << ModeNames[mode];
-                        GivenRegistry(registeredText);
-                        ResetFaults();
-                        const ULONG keys = OpenKeyHandles();
-                        ArmFault(point.Point, error, skip, ModeCounts[mode]);
-                        const HRESULT result = DllUnregisterServer();
-                        ULONG total = 0;
-                        for (int other = 0; other < FaultPointCount; ++other)
-                            total += FaultCallCount(static_cast<FaultPoint>(other));
-                        ++tally.Runs;
-                        tally.Fired += FaultsFired();
-                        tally.Points.insert(point.Name);
-                        ResetFaults();
-                        const std::set<std::string> now = Entries(RegistryNow());
+        ForEachRegistryFault(state.Name, calls, [&](const PointErrors& point, DWORD error,
+                                                    ULONG mode, ULONG skip,
+                                                    const std::string& place) {
+            GivenRegistry(registeredText);
+            ResetFaults();
+            const ULONG keys = OpenKeyHandles();
+            ArmFault(point.Point, error, skip, ModeCounts[mode]);
+            const HRESULT result = DllUnregisterServer();
+            ULONG total = 0;
+            for (int other = 0; other < FaultPointCount; ++other)
+                total += FaultCallCount(static_cast<FaultPoint>(other));
+            ++tally.Runs;
+            tally.Fired += FaultsFired();
+            tally.Points.insert(point.Name);
+            ResetFaults();
+            const std::set<std::string> now = Entries(RegistryNow());
 
-                        if (result != S_OK && result != S_FALSE)
-                            findings.Add(place.str(), "DllUnregisterServer answered " + Hex(result));
-                        if (total > 4 * cleanTotal + 100)
-                            findings.Add(place.str(), std::to_string(total) + " calls against " +
-                                                    std::to_string(cleanTotal) + " without the fault");
-                        std::set<std::string> stray, left;
-                        for (const std::string& entry : now) {
-                            if (!registered.count(entry))
-                                stray.insert(entry);
-                            else if (!clean.count(entry))
-                                left.insert(entry);
-                        }
-                        if (!stray.empty())
-                            findings.Add(place.str(), "entries that were not there:" + Show(stray));
-                        std::set<Group> groups;
-                        for (const std::string& entry : left)
-                            groups.insert(GroupOf(entry));
-                        // One failing call keeps one part; every other step still runs.
-                        if (mode == 0 && groups.size() > 1)
-                            findings.Add(place.str(), "one failure kept several parts:" + Show(left));
-                        for (Group group : {HandlerGroup, FilterGroup, ExtensionGroup})
-                            if (groups.count(group) && result != S_FALSE)
-                                findings.Add(place.str(), std::string("kept the ") + GroupNames[group] +
-                                                        " and answered " + Hex(result));
-                        if (point.Point != FaultRegCloseKey && OpenKeyHandles() != keys)
-                            findings.Add(place.str(), "a key handle was left open");
-                    }
-                }
+            if (result != S_OK && result != S_FALSE)
+                findings.Add(place, "DllUnregisterServer answered " + Hex(result));
+            if (total > 4 * cleanTotal + 100)
+                findings.Add(place, std::to_string(total) + " calls against " +
+                                        std::to_string(cleanTotal) + " without the fault");
+            std::set<std::string> stray, left;
+            for (const std::string& entry : now) {
+                if (!registered.count(entry))
+                    stray.insert(entry);
+                else if (!clean.count(entry))
+                    left.insert(entry);
             }
-        }
+            if (!stray.empty())
+                findings.Add(place, "entries that were not there:" + Show(stray));
+            std::set<Group> groups;
+            for (const std::string& entry : left)
+                groups.insert(GroupOf(entry));
+            // One failing call keeps one part; every other step still runs.
+            if (mode == 0 && groups.size() > 1)
+                findings.Add(place, "one failure kept several parts:" + Show(left));
+            for (Group group : {HandlerGroup, FilterGroup, ExtensionGroup})
+                if (groups.count(group) && result != S_FALSE)
+                    findings.Add(place, std::string("kept the ") + GroupNames[group] +
+                                            " and answered " + Hex(result));
+            if (point.Point != FaultRegCloseKey && OpenKeyHandles() != keys)
+                findings.Add(place, "a key handle was left open");
+        });
         ClearTestRegistry();
     }
     EXPECT_GT(tally.Runs, 0u);

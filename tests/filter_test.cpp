@@ -4,6 +4,7 @@
 // into the test program and, on Windows, against the real CVXFilter.dll.
 #include "filter/class_id.h"
 #include "platform/fault.h"
+#include "tests/support/file_probe.h"
 #include "tests/support/filter_host.h"
 #include "tests/support/samples.h"
 #include "tests/support/test_files.h"
@@ -105,18 +106,6 @@ TEST_P(FilterTest, EveryStoryIsOneChunkWhateverTheBufferSize)
             EXPECT_EQ(FilterTexts(Module(), path.c_str(), size), sample.StoryTexts);
         }
     }
-}
-
-// Whether the filter still holds a file open: it shares reading only, so an opener that shares
-// nothing is refused while it does.
-bool HeldOpen(LPCWSTR path)
-{
-    HANDLE probe = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-    if (probe == INVALID_HANDLE_VALUE)
-        return true;
-    CloseHandle(probe);
-    return false;
 }
 
 TEST_P(FilterTest, DocumentsAreClosedByInitAndByTheLastRelease)
